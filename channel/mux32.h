@@ -1,0 +1,97 @@
+// The channel API: one socket-like interface over the RS-232C line, the SCSI
+// IO boxes and TCP/IP. Startup_Channels selects the interface and reads its
+// settings from device.ini in the program directory; every other operation
+// checks its arguments (result -1) and forwards to the driver that GInterface
+// selects (result -30 when none is selected). Driver results come back
+// unchanged, except that Startup_Channels turns a non-negative driver result
+// into 0 and Listen returns a negative driver result at once.
+//
+// Contract every driver keeps:
+//  - Open: positive listening channel, else <= 0.
+//  - Listen: < 0 error, 0 nobody waiting, > 0 an HT waits for Accept.
+//  - Accept: a new positive channel, else <= 0.
+//  - Send: the whole buffer; returns the length, < 1 is a failure.
+//  - Recv, flags bit 0 clear: blocks until length bytes arrived and returns
+//    length; -5 is a time-out, other negative results a broken channel.
+//    Flags bit 0 set: returns at once with the bytes already there (0..length).
+//  - Close(mode): 1 ordinary end, 0 the HT ended, 33 refusal of a surplus
+//    TCP/IP connection; returns >= 0 on success.
+//  - Driver calls on different channels may run concurrently.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/window.h"
+
+// Selected interface: 0 RS-232C, 1 SCSI, 2 TCP/IP (type argument minus one).
+extern int GInterface;
+
+// The application's module path (program directory + executable name), set
+// before the first Startup_Channels; device.ini is read from its folder.
+struct InstanceHandle {
+  char module_path[1024];
+};
+extern InstanceHandle* Instance_Handle;
+
+// The main window; the channel layer posts nothing through it.
+extern platform::HWND HandleForDriverToMainWindow;
+
+// Serial settings read from the RS232C section.
+struct SerialSettings {
+  std::uint8_t port_index;   // COM1..COM4 -> 0..3
+  std::uint8_t baud_code;    // 110..115200 -> 0..9
+  std::uint8_t parity_code;  // NONE, EVEN, ODD -> 0..2
+  std::uint8_t stop_code;    // 1, 1.5, 2 -> 0..2
+  std::uint8_t data_code;    // data bits - 5
+};
+extern SerialSettings GSerialSettings;
+
+// Result codes of the channel layer itself.
+enum ChannelResult : int {
+  CH_BAD_ARGUMENT = -1,
+  CH_BAD_PORT = -10,
+  CH_BAD_BAUD = -11,
+  CH_BAD_PARITY = -12,
+  CH_BAD_STOP = -13,
+  CH_BAD_DATA = -14,
+  CH_BAD_IRQ = -15,
+  CH_NO_INI = -16,
+  CH_INI_ERROR = -17,
+  CH_BAD_TYPE = -28,
+  CH_SERIAL_KEYS = -29,
+  CH_NO_INTERFACE = -30,
+};
+
+int Startup_Channels(int type);
+int Open();
+int Bind(int channel, int arg);
+int Connect(int channel, int arg);
+int Listen(int channel, int backlog);
+int Accept(int channel);
+long Send(int channel, unsigned char* data, unsigned short length);
+long Recv(int channel, unsigned char* data, unsigned short length, int flags);
+int Close(int channel, unsigned char mode);
+int Reset_Channels();
+int HandShake_Accept(int channel);
+int HandShake_Connect(int channel);
+
+// Driver entry points as the dispatcher calls them. Lengths are widened to
+// 32 bits here. Tests install a recording table with Set_Channel_Driver.
+struct ChannelDriver {
+  int (*init)();
+  int (*open)();
+  int (*bind)(int channel, int arg);
+  int (*connect)(int channel, int arg);
+  int (*listen)(int channel, int backlog);
+  int (*accept)(int channel);
+  long (*send)(int channel, unsigned char* data, std::uint32_t length);
+  long (*recv)(int channel, unsigned char* data, std::uint32_t length, int flags);
+  int (*close)(int channel, unsigned char mode);
+  int (*reset)();
+  int (*handshake_accept)(int channel);
+  int (*handshake_connect)(int channel);
+};
+
+// Replaces the driver table of interface gi (0..2); null restores the built-in
+// one. Returns the previous table. For tests and simulators.
+const ChannelDriver* Set_Channel_Driver(int gi, const ChannelDriver* driver);

@@ -1,0 +1,337 @@
+// The transfer protocol engine: the shared session table that the
+// application, the link manager and every engine read and write, the engine's
+// settings globals, and the engine class whose members carry out single
+// protocol steps. The members are defined in one source file per concern:
+//   codec.cpp      frame helpers, checksum, packet receive and dispatch
+//   validate.cpp   validators of every packet type the PC receives
+//   build.cpp      packet builders
+//   states.cpp     session state machine
+//   commands.cpp   command language and scripts
+//   transfer.cpp   file transfer
+//   pcfiles.cpp    PC-side file services and reports
+//   status.cpp     error table, error log and status reporting
+//
+// Threads: one engine object is used by one thread at a time. Fields of the
+// shared block that cross threads are read and written through the
+// accessors below (platform/atomic.h), never directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/window.h"
+
+// ---------------------------------------------------------------------------
+// Shared session table
+
+// Per-HT status record; HT number n uses element n - 1.
+struct InfoHT {
+  std::uint16_t HTNo;        // HT number of the last status update
+  std::uint16_t SNo;         // session number of the last status update
+  std::uint16_t Mode;        // 1 sending, 2 receiving, 3 normal end, 0 other; GUI sets 4
+  std::uint16_t Cent;        // percent of the current file (0..100)
+  std::uint16_t Index;       // status or ending code; 0 = progress text
+  std::uint16_t OPMode;      // operation mode of the session
+  char File[1024];           // status text, blank-padded, no terminator
+  std::uint16_t index;       // station index (nobody sets it)
+  std::int32_t BatchFlag;    // GUI's batch marker
+  std::int32_t BusyFlag;     // 1 while the HT executes a command or request
+  std::int32_t IsAdded;      // station registered (cleared at a stop)
+  std::int32_t AbortFromGUI; // non-zero asks the engine to stop
+  char LogicalNo[24];
+  char PhysicalNo[24];
+  std::int32_t EnableFlag;
+  std::int32_t CheckFlag;
+  std::int32_t CurrentlySelected;
+  std::int32_t StartStatus;  // IO-box power bit, written by the IO-box scan
+  std::int32_t WaitingGUICommand; // 1 while idle and waiting for a command
+};
+
+static_assert(offsetof(InfoHT, HTNo) == 0);
+static_assert(offsetof(InfoHT, SNo) == 2);
+static_assert(offsetof(InfoHT, Mode) == 4);
+static_assert(offsetof(InfoHT, Cent) == 6);
+static_assert(offsetof(InfoHT, Index) == 8);
+static_assert(offsetof(InfoHT, OPMode) == 10);
+static_assert(offsetof(InfoHT, File) == 12);
+static_assert(offsetof(InfoHT, index) == 1036);
+static_assert(offsetof(InfoHT, BatchFlag) == 1040);
+static_assert(offsetof(InfoHT, BusyFlag) == 1044);
+static_assert(offsetof(InfoHT, IsAdded) == 1048);
+static_assert(offsetof(InfoHT, AbortFromGUI) == 1052);
+static_assert(offsetof(InfoHT, LogicalNo) == 1056);
+static_assert(offsetof(InfoHT, PhysicalNo) == 1080);
+static_assert(offsetof(InfoHT, EnableFlag) == 1104);
+static_assert(offsetof(InfoHT, CheckFlag) == 1108);
+static_assert(offsetof(InfoHT, CurrentlySelected) == 1112);
+static_assert(offsetof(InfoHT, StartStatus) == 1116);
+static_assert(offsetof(InfoHT, WaitingGUICommand) == 1120);
+static_assert(sizeof(InfoHT) == 1124);
+
+constexpr int MAX_HT = 255;
+constexpr int CMD_BUF_SIZE = 2000;
+
+extern InfoHT HTInfoAry[256];
+extern char Dll_Cmd_Buf[MAX_HT][CMD_BUF_SIZE];
+
+// Settings globals, filled by the application before the link starts.
+extern platform::HWND HandleForROXToMainWindow;
+extern std::uint32_t MAX_WRITE_SIZE;   // default 2032
+extern std::int32_t GCommandTimeout;   // seconds; 0 = no limit
+extern std::int32_t GChildThrough;     // 0 = wait for a child program
+extern std::int32_t GErrCode;          // child exit code base; 0 = ignore exit codes
+extern std::int32_t OneShotMode;       // RS-232C engine ends after one session
+extern char DefWorkFile[1024];         // work folder (PC path)
+extern char DefErrorFile[1024];        // error log path (PC path)
+
+// Notification messages to HandleForROXToMainWindow.
+constexpr platform::UINT WM_HT_STATUS = platform::WM_USER + 5;    // 1029
+constexpr platform::UINT WM_ONESHOT_END = platform::WM_USER + 7;  // 1031
+
+// Accessors for the shared block. ht is the HT number (1..255).
+// A command line is published with its first byte last (release) and read
+// from its first byte (acquire), so a reader never sees half a line.
+InfoHT& Info_Of(int ht);
+// Writes line (cut to 1999 characters) into the HT's slot.
+void Write_Command_Buffer(int ht, const char* line);
+// Copies the HT's slot into out[size]; returns false when it is empty.
+bool Read_Command_Buffer(int ht, char* out, std::size_t size);
+bool Command_Buffer_Empty(int ht);
+// Clears all 2000 bytes of the HT's slot.
+void Clear_Command_Buffer(int ht);
+
+// ---------------------------------------------------------------------------
+// Packet records
+
+constexpr std::size_t PACKET_BUF_SIZE = 65007;
+constexpr std::size_t MAX_DATA_LENGTH = 65000;
+
+// Decoded fields of the last validated packet.
+struct Frametag {
+  std::uint8_t Kind;
+  std::uint8_t Command;
+  std::uint8_t SubCommand;
+  std::uint16_t Length;
+  std::uint16_t Count;
+  std::uint32_t Size;
+  std::uint32_t Date;   // day << 24 | month << 16 | year
+  std::uint32_t Total;
+  std::uint8_t Time[3]; // seconds, minutes, hours
+  std::uint8_t Attribute;
+  std::uint8_t Option;
+  std::uint8_t BlockNo;
+  char Drive;
+  char Name[1040];      // room for the longest name any validator accepts
+  std::uint16_t Checksum;
+};
+
+// Session-information record sent in the reply to 'X'.
+struct Sessiontag {
+  std::uint16_t Session;
+  std::uint8_t Level;   // '1'
+  std::uint8_t Id[4];   // 'A', 'T', 0, 'W'
+  char Text[160];
+};
+
+// Response kinds built by Make_Response_Packet.
+enum Cmdtag : int {
+  RESP_TRANSFER_INFO = 0,
+  RESP_FILE_INFO = 1,
+  RESP_LAST_BLOCK = 2,
+  RESP_DELETE = 4,
+  RESP_MOVE = 5,
+  RESP_MKDIR = 6,
+  RESP_TIME = 8,
+  RESP_DISPLAY = 9,
+  RESP_GET_FILE_INFO = 12,
+  RESP_SET_FILE_INFO = 13,
+  RESP_DISK_INFO = 14,
+  RESP_SESSION_INFO = 16,
+};
+
+// Error table entry: class, detail, message text.
+struct ErrorEntry {
+  std::uint8_t Class;
+  std::uint8_t Detail;
+  char Message[40];
+};
+static_assert(sizeof(ErrorEntry) == 42);
+
+constexpr int ERROR_COUNT = 109;
+extern const ErrorEntry ErrorTable[ERROR_COUNT];
+
+// Ending and error codes used by name in the code.
+enum : short {
+  E_NORMAL = 0,
+  E_BREAK_KEY = 29,
+  E_UNDEF_FUNCTION = 30,
+  E_UNDEF_SUBFUNCTION = 31,
+  E_NOT_EXECUTE = 32,
+  E_CHECKSUM = 33,
+  E_SEQUENCE = 34,
+  E_OTHER_PROTOCOL = 36,
+  E_PARAMETER = 37,
+  E_TIMEOUT = 38,
+  E_DATA_LENGTH = 39,
+  E_PROTOCOL_VERSION = 40,
+  E_MEMORY = 41,
+  E_FILE_SIZE = 42,
+  E_DATE = 43,
+  E_TIME = 44,
+  E_ATTRIBUTE = 45,
+  E_OVERWRITE_OPTION = 46,
+  E_EOF_FLAG = 47,
+  E_FILE_NOT_FOUND = 48,
+  E_PATH_NOT_FOUND = 49,
+  E_INVALID_FORMAT = 50,
+  E_INVALID_DRIVE = 51,
+  E_DELETE_CURRENT_DIR = 52,
+  E_NOT_SAME_DISK = 53,
+  E_FILE_NOTHING = 54,
+  E_WRITE_PROTECT = 55,
+  E_DATA_ERROR = 58,
+  E_WRITE_ERROR = 62,
+  E_READ_ERROR = 63,
+  E_UNKNOWN = 64,
+  E_READ_ONLY_ACCESS = 70,
+  E_COMMUNICATION = 71,
+  E_END_FROM_HT = 72,
+  E_PC_END = 73,
+  E_SPAWN = 74,
+  E_COMMAND_TIMEOUT = 75,
+  E_ERRORLOG_OPEN = 76,
+  E_OPTION = 77,
+  E_STARTUP = 78,
+  E_OPEN = 79,
+  E_LISTEN = 80,
+  E_ACCEPT = 81,
+  E_PROCESS_NORMAL = 85,
+  E_NOISE = 86,
+  E_BIND = 96,
+  E_SCRIPT_TOO_BIG = 97,
+  E_CHILD_FIRST = 98,
+  E_CHILD_LAST = 107,
+  E_FILE_BEING_ACCESSED = 108,
+};
+
+// ---------------------------------------------------------------------------
+// The engine
+
+class ROX32 {
+ public:
+  ROX32();
+  ROX32(const ROX32& other);
+  ROX32& operator=(const ROX32& other);
+  ~ROX32() = default;
+
+  // Data members, in the system's declared order.
+  std::int32_t State;
+  std::uint32_t RepeatCommand;
+  char ListRewind;
+  unsigned char* PacketBuf;
+  char CheckGuiFirst;
+  char ScriptMode;
+  char TransferOption;
+  char PcDriven;
+  char EndSession;
+  char HtSendsFile;
+  char RS232StopFlag;          // written by the link manager's thread: atomic accessors
+  char DeleteReadOnly;
+  char RemoveDirs;
+  char DeleteSpec[1036];
+  char CurrentFile[260];
+  char CommandList[32767];
+  char ScriptCommand[260];
+  char SessionText[160];
+  char* ListCursor;
+  std::int16_t FileCount;
+  std::int32_t HTNumber;
+  std::int32_t PostStatus;
+  std::int32_t OpenFailCount;
+  std::int32_t OpenFailReported;
+  std::int32_t BoxChannel;
+  std::int32_t NetChannel;
+  std::int32_t BytesExpected;
+  std::int16_t GroupIndex;
+  std::FILE* SourceFile;
+  std::FILE* ScriptFile;
+  std::FILE* ListFile;
+  char* ListFileName;
+  Frametag RxFrame;
+  Frametag SavedInfo;
+  Sessiontag SessionInfo;
+  std::uint16_t OpMode;
+  std::uint16_t SessionCount;
+  void* AppendLock;
+  char SetClockPending;
+};
+
+class RS232_ROX : public ROX32 {
+ public:
+  RS232_ROX();
+  RS232_ROX(const RS232_ROX& other);
+  RS232_ROX& operator=(const RS232_ROX& other);
+  virtual ~RS232_ROX();
+
+  // --- Field helpers and packet codec (codec.cpp) ---------------------------
+  static std::uint16_t Make_Word(unsigned char lo, unsigned char hi);
+  static std::uint32_t Make_DWord(unsigned short lo, unsigned short hi);
+  static unsigned char Extract_LByte(unsigned short w);
+  static unsigned char Extract_HByte(unsigned short w);
+  static unsigned short Extract_LWord(unsigned long d);
+  static unsigned short Extract_HWord(unsigned long d);
+  // Total packet length: L + 7.
+  static unsigned int Get_DataLength(const unsigned char* pkt);
+  // Checksum of header and data: two's complement of the byte sum.
+  static short Calc_Checksum(const unsigned char* pkt);
+  // 1 when the stored checksum matches, else 0.
+  static int Valid_Checksum(const unsigned char* pkt);
+  // Realigns a header that starts after noise bytes; 0 with *rest = L + 2,
+  // 1 for noise, or a negative read failure (-5 time-out, other broken).
+  int Noise_Check(int channel, unsigned char* pkt, unsigned int* rest);
+  // Reads one packet into pkt (PACKET_BUF_SIZE bytes): 0, 38, 39, 71 or 86.
+  short Receive_Packet(int channel, unsigned char* pkt);
+  // First-level check and dispatch: 0, 30, 31, 36 or the validator's code.
+  short Validate_Packet(const unsigned char* pkt);
+
+  // --- Validators (validate.cpp): 0 or the first failing code ----------------
+  short Validate_Transfer_Info(const unsigned char* pkt);
+  short Validate_File_Info(const unsigned char* pkt);
+  short Validate_File_Data(const unsigned char* pkt);
+  short Validate_Transfer_Request(const unsigned char* pkt);
+  short Validate_DeleteReq_Cmd(const unsigned char* pkt);
+  short Validate_MoveFileReq_Cmd(const unsigned char* pkt);
+  short Validate_MkDirReq_Cmd(const unsigned char* pkt);
+  short Validate_TimeReq_Cmd(const unsigned char* pkt);
+  short Validate_DispStr_Cmd(const unsigned char* pkt);
+  short Validate_EndIndication(const unsigned char* pkt);
+  short Validate_GetFileInfo_Cmd(const unsigned char* pkt);
+  short Validate_GetDiskInfo_Cmd(const unsigned char* pkt);
+  short Validate_IdleNotice_Cmd(const unsigned char* pkt);
+  short Validate_SessionInfo_Cmd(const unsigned char* pkt);
+  short Validate_Disk_Info(const unsigned char* pkt);
+  short Validate_Time(const unsigned char* pkt);
+  short Validate_Gen_Response(const unsigned char* pkt);
+
+  // --- Error table, error log and status (status.cpp) ------------------------
+  static short Get_Error_Message(unsigned char error_class, unsigned char detail);
+  // Appends one record for code to the error log (nothing for code 0).
+  void Error(short ht_number, short code);
+  // Records a status in the HT's InfoHT and notifies the main window.
+  unsigned char Update_Status(unsigned short session, const char* text, int mode,
+                              int value, int code, int op_mode);
+
+  // --- Packet builders (build.cpp) -------------------------------------------
+
+  // --- PC-side file services (pcfiles.cpp) -----------------------------------
+
+  // --- Command language (commands.cpp) ---------------------------------------
+
+  // --- Session states (states.cpp) -------------------------------------------
+
+  // --- File transfer (transfer.cpp) ------------------------------------------
+};
+
+// Sizes the link manager and tests rely on: a vtable pointer, then ROX32.
+static_assert(sizeof(RS232_ROX) == sizeof(void*) + sizeof(ROX32));

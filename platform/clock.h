@@ -1,0 +1,30 @@
+// Time: a millisecond tick counter, sleeps and the local date and time.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Milliseconds on a monotonic clock since an arbitrary start; wraps at 2^32
+// like the PC's tick count, so compare differences, never absolute values.
+std::uint32_t Get_Tick_Count();
+
+// Milliseconds on a monotonic clock, 64-bit: for deadlines.
+std::uint64_t Monotonic_Ms();
+
+void Sleep_Ms(std::uint32_t ms);
+
+struct LocalTime {
+  int year;    // full year, e.g. 2026
+  int month;   // 1..12
+  int day;     // 1..31
+  int hour;    // 0..23
+  int minute;  // 0..59
+  int second;  // 0..59
+  int weekday; // 0 = Sunday
+  int millisecond;
+};
+
+LocalTime Get_Local_Time();
+
+}  // namespace platform

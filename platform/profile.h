@@ -1,0 +1,25 @@
+// Ini profile-string lookup with the PC's semantics: section and key names
+// compare ignoring ASCII case, blanks around a value are trimmed, a value
+// wrapped in matching quotes (' or ") loses them, the default text is returned
+// for a missing file, section or key, and the result is cut to size - 1
+// characters plus NUL. Lines may end in LF or CR LF; lines starting with ';'
+// are comments.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// Copies the value (or the default) into out[0..size-1], NUL-terminated.
+// Returns the number of characters copied, not counting the NUL.
+// file is a native path.
+std::size_t Get_Private_Profile_String(const char* section, const char* key,
+                                       const char* default_text, char* out,
+                                       std::size_t size, const char* file);
+
+// Convenience form returning a std::string (no length limit).
+std::string Get_Profile_String(const std::string& section, const std::string& key,
+                               const std::string& default_text, const std::string& file);
+
+}  // namespace platform

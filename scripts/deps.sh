@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only those that are missing.
+set -euo pipefail
+pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq "${missing[@]}"
+fi

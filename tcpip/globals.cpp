@@ -1,0 +1,3 @@
+#include "tcpip/netport.h"
+
+int GTcpIpHtNo = 0;

@@ -1,0 +1,1 @@
+// Fakes shared by the test suites live in this folder.
