@@ -5,8 +5,13 @@
 // Set_Owner_Thread says otherwise). Post_Message queues a message and returns
 // at once. Send_Message returns after the owner's thread has handled the
 // message: called on the owner thread it handles it directly; from any other
-// thread it queues it and blocks until the owner handles it in Pump_Messages()
-// (or until the target is destroyed). Message numbers are the system's own.
+// thread it queues it and blocks until the owner handles it in Pump() or
+// Pump_Messages() (or until the target is destroyed). Posted and sent
+// messages share one queue per target and are handled in the order queued.
+// Message numbers are the system's own.
+//
+// All functions here are thread-safe. Waiting never spins: senders and
+// Wait_Message block on condition variables.
 #pragma once
 
 #include <cstdint>
@@ -29,17 +34,24 @@ struct Message {
 class MessageTarget {
  public:
   MessageTarget();
+  // Unregisters the target: later posts and sends to it return false, queued
+  // messages are dropped and every sender still waiting on it is released
+  // (its Send_Message returns false). Destroy a target on its owner thread
+  // (or when its owner no longer pumps): Handle must not run concurrently
+  // with the derived class's destructor. A Handle may destroy its own target.
   virtual ~MessageTarget();
   MessageTarget(const MessageTarget&) = delete;
   MessageTarget& operator=(const MessageTarget&) = delete;
 
-  // Called on the owner thread for every delivered message.
+  // Called on the owner thread for every delivered message, without any
+  // lock of this layer held: it may post, send, pump or destroy the target.
   virtual void Handle(const Message& m) = 0;
 
   // Makes the calling thread the owner.
   void Set_Owner_Thread();
 
-  // Handles every queued message of this target if the caller owns it.
+  // Handles the messages queued to this target when the call starts, if the
+  // caller owns it (messages queued meanwhile wait for the next pump).
   // Returns the number handled (0 when the caller is not the owner).
   int Pump();
 
@@ -52,16 +64,29 @@ class MessageTarget {
 
 using HWND = MessageTarget*;
 
-// Queue a message for the owner thread; false when hwnd is null.
+// Queue a message for the owner thread and return at once; false when hwnd
+// is null or not a live target.
 bool Post_Message(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
 
-// Deliver a message and wait until the owner has handled it; false when hwnd
-// is null. A send to a target whose owner is blocked in a send to the caller
-// would deadlock on Windows too; callers that wait for other threads pump.
+// Deliver a message and wait until the owner has handled it. Returns true
+// once it was handled; false when hwnd is null or not a live target, or the
+// target was destroyed before handling it. A send to a target whose owner is
+// itself blocked in a send to a target of the caller deadlocks; threads that
+// own targets wait for other threads with Wait_Message and Pump_Messages.
 bool Send_Message(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
 
 // Handles the queued messages of every target owned by the calling thread;
 // the owner calls it while it waits for other threads. Returns how many.
 int Pump_Messages();
+
+// Wait_Message timeout that never expires.
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// Blocks the calling thread until a message is queued to a target it owns
+// or timeout_ms milliseconds passed (0 only checks). Returns true when such
+// a message is waiting (also when one already was at the call), false on
+// time-out. It handles nothing itself: the caller then runs Pump_Messages().
+// A typical owner loop:  while (!done) { Pump_Messages(); Wait_Message(100); }
+bool Wait_Message(std::uint32_t timeout_ms);
 
 }  // namespace platform
