@@ -146,12 +146,16 @@ TEST(Window, DestroyingTargetReleasesWaitingSenders) {
   EXPECT_FALSE(Send_Message(h, WM_USER, 0, 0));
 }
 
+// Deletes itself on WM_USER + 1, as a window closing itself would.
+class SelfDeleting : public platform::MessageTarget {
+ public:
+  void Handle(const Message& m) override {
+    if (m.msg == WM_USER + 1) delete this;
+  }
+};
+
 TEST(Window, HandleMayDestroyItsOwnTarget) {
-  auto* t = new Target;
-  platform::HWND h = t;
-  t->hook = [t](const Message& m) {
-    if (m.msg == WM_USER + 1) delete t;
-  };
+  platform::HWND h = new SelfDeleting;
   bool sent = false;
   std::thread sender([&] { sent = Send_Message(h, WM_USER + 1, 0, 0); });
   ASSERT_TRUE(Wait_Message(2000));
