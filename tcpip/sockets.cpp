@@ -1,0 +1,73 @@
+// Opening, binding, connecting, listening and accepting.
+#include "platform/atomic.h"
+#include "platform/socket.h"
+#include "tcpip/internal.h"
+#include "tcpip/netport.h"
+
+using namespace netport;
+
+int so_open() {
+  int s = platform::Tcp_Socket_Open();
+  if (s <= 0) return SO_BAD_ARGUMENT;
+  int snd = 0, rcv = 0;
+  if (platform::Socket_Buffer_Sizes(s, &snd, &rcv) != platform::SOCKET_OK || !Track_Opened(s)) {
+    platform::Socket_Close(s);
+    return SO_BAD_ARGUMENT;
+  }
+  return s;
+}
+
+int so_bind(int s, int backlog) {
+  if (s <= 0 || Opened_Kind(s) == OpenedKind::None) return SO_BAD_ARGUMENT;
+  const std::string address = Bind_Address();
+  const auto port = static_cast<std::uint16_t>(g_settings.port.load());
+  if (platform::Socket_Bind(s, address.c_str(), port) != platform::SOCKET_OK)
+    return SO_BAD_ARGUMENT;
+  if (backlog < 1 || backlog > 5) return SO_BAD_ARGUMENT;
+  if (platform::Socket_Listen(s, backlog) != platform::SOCKET_OK) return SO_LISTEN_FAILED;
+  Mark_Opened(s, OpenedKind::Listening);
+  return 0;
+}
+
+int so_connect(int s, int count) {
+  if (s <= 0 || Opened_Kind(s) == OpenedKind::None) return SO_BAD_ARGUMENT;
+  const std::string address = Connect_Address();
+  const auto port = static_cast<std::uint16_t>(g_settings.port.load());
+  int r = platform::Socket_Connect(s, address.c_str(), port, nullptr, -1);
+  if (r != platform::SOCKET_OK) {
+    int e = platform::Socket_Last_Error();
+    return e > 0 ? e : 1;
+  }
+  Mark_Opened(s, OpenedKind::Connected);
+  if (platform::Socket_Set_Non_Blocking(s, true) != platform::SOCKET_OK) return SO_MODE_FAILED;
+  if (count < 1 || count > 5) return SO_BAD_ARGUMENT;
+  return 0;
+}
+
+int so_listen(int s, int count) {
+  (void)count;
+  if (s <= 0 || Opened_Kind(s) != OpenedKind::Listening) return SO_BAD_ARGUMENT;
+  int r = platform::Socket_Wait(s, platform::SocketWait::Readable, 0);
+  return r < 0 ? SO_BAD_ARGUMENT : r;
+}
+
+int so_accept(int s) {
+  if (s <= 0 || Opened_Kind(s) != OpenedKind::Listening) return SO_BAD_ARGUMENT;
+  char peer[platform::kAddressTextSize];
+  int c = platform::Socket_Accept(s, peer, sizeof peer);
+  if (c <= 0) return SO_BAD_ARGUMENT;
+  const int station = Station_Number(peer);
+  if (station == 0) {
+    // Station 0 indexes no HT's tables: the connection cannot be served.
+    platform::Socket_Close(c);
+    platform::Store(GTcpIpHtNo, 0);
+    return SO_NO_STATION;
+  }
+  if (Take_Slot(c) == nullptr) {
+    platform::Socket_Close(c);
+    platform::Store(GTcpIpHtNo, 0);
+    return SO_TABLE_FULL;
+  }
+  platform::Store(GTcpIpHtNo, station);
+  return c;
+}

@@ -1,0 +1,126 @@
+// The connection table (accepted sockets) and the list of sockets from
+// so_open. One lock guards both; a slot's buffers are used without it by the
+// one thread that works on that connection.
+#include <cstring>
+#include <mutex>
+
+#include "platform/socket.h"
+#include "tcpip/internal.h"
+
+namespace netport {
+
+namespace {
+
+constexpr int kOpenedMax = 64;
+
+struct Opened {
+  int socket = 0;
+  OpenedKind kind = OpenedKind::None;
+};
+
+std::mutex g_table_mutex;
+Slot g_slots[kSlots];
+Opened g_opened[kOpenedMax];
+
+void Clear_Buffers(Slot& slot) {
+  std::memset(slot.send_frame, 0, kHeaderSize);
+  slot.reader.Clear();
+  slot.queue.Clear();
+}
+
+Opened* Find_Opened_Locked(int s) {
+  for (Opened& o : g_opened)
+    if (o.socket == s) return &o;
+  return nullptr;
+}
+
+}  // namespace
+
+Slot* Find_Slot(int s) {
+  if (s <= 0) return nullptr;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  for (Slot& slot : g_slots)
+    if (slot.socket == s) return &slot;
+  return nullptr;
+}
+
+Slot* Take_Slot(int s) {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  for (Slot& slot : g_slots) {
+    if (slot.socket != 0) continue;
+    Clear_Buffers(slot);
+    slot.socket = s;
+    return &slot;
+  }
+  return nullptr;
+}
+
+bool Release_Slot(int s, FrameReader* carry) {
+  if (s <= 0) return false;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  for (Slot& slot : g_slots) {
+    if (slot.socket != s) continue;
+    if (carry != nullptr) {
+      slot.reader.Consume();
+      std::memcpy(carry->buf, slot.reader.buf, slot.reader.held);
+      carry->held = slot.reader.held;
+      carry->used = 0;
+    }
+    slot.socket = 0;
+    return true;
+  }
+  return false;
+}
+
+void Clear_Free_Slots() {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  for (Slot& slot : g_slots)
+    if (slot.socket == 0) Clear_Buffers(slot);
+}
+
+bool Track_Opened(int s) {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  Opened* free_entry = Find_Opened_Locked(0);
+  if (free_entry == nullptr) return false;
+  free_entry->socket = s;
+  free_entry->kind = OpenedKind::Plain;
+  return true;
+}
+
+OpenedKind Opened_Kind(int s) {
+  if (s <= 0) return OpenedKind::None;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  Opened* o = Find_Opened_Locked(s);
+  return o ? o->kind : OpenedKind::None;
+}
+
+void Mark_Opened(int s, OpenedKind kind) {
+  if (s <= 0) return;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  if (Opened* o = Find_Opened_Locked(s)) o->kind = kind;
+}
+
+OpenedKind Untrack_Opened(int s) {
+  if (s <= 0) return OpenedKind::None;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  Opened* o = Find_Opened_Locked(s);
+  if (o == nullptr) return OpenedKind::None;
+  OpenedKind kind = o->kind;
+  *o = Opened{};
+  return kind;
+}
+
+void Reset_Tables() {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  // A connection's socket stays with the thread that owns it until that
+  // thread's so_close; shutting it down wakes that thread and tells the HT.
+  for (Slot& slot : g_slots)
+    if (slot.socket != 0) platform::Socket_Shutdown(slot.socket);
+  for (Opened& o : g_opened) {
+    if (o.socket == 0) continue;
+    platform::Socket_Close(o.socket);
+    o = Opened{};
+  }
+}
+
+}  // namespace netport
