@@ -148,6 +148,9 @@ int Socket_Bind(int s, const char* address, std::uint16_t port) {
 
 int Socket_Listen(int s, int backlog) {
   if (listen(s, backlog) != 0) return Fail();
+  // Accepting must never block, even when the waiting connection was reset
+  // between a readiness test and the accept.
+  if (Socket_Set_Non_Blocking(s, true) != SOCKET_OK) return SOCKET_FAILED;
   return SOCKET_OK;
 }
 

@@ -46,7 +46,8 @@ int Socket_Buffer_Sizes(int s, int* send_bytes, int* recv_bytes);
 // SOCKET_FAILED with EINVAL. Port 0 lets the kernel choose (Socket_Local_Port).
 int Socket_Bind(int s, const char* address, std::uint16_t port);
 
-// listen(2) with the given backlog. SOCKET_OK or SOCKET_FAILED.
+// listen(2) with the given backlog; the socket becomes non-blocking, so
+// Socket_Accept never waits. SOCKET_OK or SOCKET_FAILED.
 int Socket_Listen(int s, int backlog);
 
 // Accepts one waiting connection without blocking. The new socket is
