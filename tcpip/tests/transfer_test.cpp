@@ -250,3 +250,53 @@ TEST_F(Transfer, BadArgumentsAndUnknownSocketsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace nptest;
+
+// Every connection has its own buffers: two engines transfer at the same time
+// while the listener accepts a third HT.
+TEST_F(NetportTest, ConnectionsTransferAtTheSameTimeWhileAnotherIsAccepted) {
+  Start();
+  constexpr int kHts = 2;
+  Peer peers[kHts];
+  int channels[kHts];
+  for (int i = 0; i < kHts; ++i) {
+    channels[i] = Accept_From(peers[i]);
+    ASSERT_GT(channels[i], 0);
+  }
+  const Bytes up = Pattern(20000, 11);
+  std::vector<std::thread> threads;
+  long sent[kHts] = {}, received[kHts] = {};
+  Bytes got[kHts];
+  for (int i = 0; i < kHts; ++i) {
+    threads.emplace_back([&, i] {  // the HT
+      const Bytes down = Pattern(5000, static_cast<unsigned>(i));
+      for (int k = 0; k < 3; ++k) {
+        PcFrame f;
+        if (!peers[i].Read_Frame(&f) || !peers[i].Send(Control(0x01))) return;
+      }
+      if (peers[i].Expect(netport::kPoll)) peers[i].Send(Ht_Data(down));
+    });
+    threads.emplace_back([&, i] {  // the engine
+      Bytes data = up;
+      sent[i] = so_send(channels[i], data.data(), 20000);
+      got[i].resize(5000);
+      received[i] = so_recv(channels[i], got[i].data(), 5000, 0);
+    });
+  }
+  Peer third;
+  const int ch3 = Accept_From(third);
+  EXPECT_GT(ch3, 0);
+  for (std::thread& t : threads) t.join();
+  for (int i = 0; i < kHts; ++i) {
+    EXPECT_EQ(sent[i], 20000);
+    EXPECT_EQ(received[i], 5000);
+    EXPECT_EQ(got[i], Pattern(5000, static_cast<unsigned>(i)));
+    so_close(channels[i], '!');
+  }
+  so_close(ch3, '!');
+}
+
+}  // namespace
