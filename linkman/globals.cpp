@@ -1,5 +1,5 @@
 #include "linkman/tether32.h"
 
-int TCPIP_Connections = 0;
-int Gscsi_scan = 0;
+int TCPIP_Connections[TCPIP_CONN_SIZE];
+unsigned char Gscsi_scan = 0;
 platform::HWND HandleForTetherToMainWindow = nullptr;

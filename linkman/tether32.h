@@ -6,9 +6,17 @@
 
 #include "platform/window.h"
 
-// Number of TCP/IP HTs connected now (read by the TCP/IP driver).
-extern int TCPIP_Connections;
-// IO boxes to scan (bit per box), read by the SCSI driver.
-extern int Gscsi_scan;
+// TCP/IP connection marks, shared with the TCP/IP driver (atomic accessors):
+//   1..255   1 while that HT number holds a connection
+//   256..262 IO-box hang-up already reported (SCSI), boxes 1..7
+//   263      number of TCP/IP connections counted now
+//   264      MAX_IO, read at TCP/IP start
+constexpr int TCPIP_CONN_SIZE = 265;
+constexpr int TCPIP_HANGUP_BASE = 256;
+constexpr int TCPIP_COUNT_INDEX = 263;
+constexpr int TCPIP_MAXIO_INDEX = 264;
+extern int TCPIP_Connections[TCPIP_CONN_SIZE];
+// IO boxes to scan (bit i = IO box i + 1), read by the SCSI driver.
+extern unsigned char Gscsi_scan;
 
 extern platform::HWND HandleForTetherToMainWindow;
