@@ -329,6 +329,12 @@ class RS232_ROX : public ROX32 {
   // --- Command language (commands.cpp) ---------------------------------------
 
   // --- Session states (states.cpp) -------------------------------------------
+  // Runs one session on an accepted channel; returns its ending code.
+  short Run_State_Machine(int channel);
+  // The RS-232C session loop: owns the channel; returns the last ending code,
+  // -1 when the channel could not be opened or listened on, or the negative
+  // result of Startup_Channels.
+  short ROX_Start(unsigned int htNumber);
 
   // --- File transfer (transfer.cpp) ------------------------------------------
 };
