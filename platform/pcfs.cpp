@@ -1,27 +1,611 @@
-// Minimal PC path translation; the full drive table, case-insensitive
-// resolution and directory search come with the file layer.
+// The PC file layer on Linux: drive table, case-insensitive resolution,
+// PC file semantics over POSIX calls, directory search, file times, disks,
+// temporary files and the current folder.
 #include "platform/pcfs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 
 namespace platform {
 
-bool To_Native_Path(const char* pc_path, std::string* native) {
-  std::string s(pc_path);
-  for (char& c : s)
-    if (c == '\\') c = '/';
-  if (s.size() >= 2 && s[1] == ':') {
-    char d = static_cast<char>(s[0] & ~0x20);
-    if (d != 'C') return false;
-    s = s.substr(2);
-    if (s.empty() || s[0] != '/') s = "/" + s;
+namespace {
+
+bool Is_Sep(char c) { return c == '\\' || c == '/'; }
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool Is_Letter(char c) {
+  char u = Upper(c);
+  return u >= 'A' && u <= 'Z';
+}
+
+bool Equal_No_Case(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b)
+    if (Upper(*a) != Upper(*b)) return false;
+  return *a == *b;
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+// Folder part of a native path ("." for a bare name).
+std::string Parent_Of(const std::string& native) {
+  std::size_t k = native.find_last_of('/');
+  if (k == std::string::npos) return ".";
+  if (k == 0) return "/";
+  return native.substr(0, k);
+}
+
+std::string Last_Component(const std::string& native) {
+  std::size_t k = native.find_last_of('/');
+  return k == std::string::npos ? native : native.substr(k + 1);
+}
+
+bool Is_Folder(const std::string& native) {
+  struct stat st;
+  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The one place where errno becomes a result.
+FsResult From_Errno(int e, const std::string& native) {
+  switch (e) {
+    case ENOENT:
+      return Is_Folder(Parent_Of(native)) ? FS_NOT_FOUND : FS_PATH_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return FS_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+    case EBUSY:
+      return FS_ACCESS_DENIED;
+    case EEXIST:
+      return FS_EXISTS;
+    case ENOTEMPTY:
+      return FS_NOT_EMPTY;
+    case EXDEV:
+      return FS_NOT_SAME_DEVICE;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return FS_NO_SPACE;
+    case EINVAL:
+    case EBADF:
+      return FS_INVALID;
+    default:
+      return FS_IO_ERROR;
   }
-  *native = s;
+}
+
+// The entry of folder dir that equals name ignoring ASCII case, the first in
+// byte order when several do.
+bool Find_Case_Variant(const std::string& dir, const std::string& name, std::string* found) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return false;
+  bool any = false;
+  while (struct dirent* e = ::readdir(d)) {
+    if (!Equal_No_Case(e->d_name, name.c_str())) continue;
+    if (!any || std::strcmp(e->d_name, found->c_str()) < 0) *found = e->d_name;
+    any = true;
+  }
+  ::closedir(d);
+  return any;
+}
+
+// PC path to native path. *is_root tells that the path names a drive's root
+// folder or the system's root.
+bool Resolve(const char* pc_path, std::string* native, bool* is_root) {
+  if (pc_path == nullptr || native == nullptr) return false;
+  std::string s(pc_path);
+  std::string base;
+  std::size_t pos = 0;
+  bool drive = false;
+  if (s.size() >= 2 && Is_Letter(s[0]) && s[1] == ':') {
+    if (!Drive_Root(s[0], &base)) return false;
+    drive = true;
+    pos = 2;
+  } else if (!s.empty() && Is_Sep(s[0])) {
+    base = "/";
+    pos = 1;
+  }
+
+  std::vector<std::string> parts;
+  while (pos < s.size()) {
+    std::size_t end = pos;
+    while (end < s.size() && !Is_Sep(s[end])) ++end;
+    if (end > pos) {
+      std::string part = s.substr(pos, end - pos);
+      if (drive && part == ".") {
+        // stays in the same folder
+      } else if (drive && part == "..") {
+        if (!parts.empty()) parts.pop_back();  // the drive root's parent is the root
+      } else {
+        parts.push_back(std::move(part));
+      }
+    }
+    pos = end + 1;
+  }
+
+  std::string cur = base;
+  bool looking = true;
+  for (const std::string& part : parts) {
+    std::string cand = Join(cur, part);
+    if (looking && part != "." && part != "..") {
+      struct stat st;
+      if (::lstat(cand.c_str(), &st) != 0) {
+        std::string variant;
+        if (errno == ENOENT && Find_Case_Variant(cur, part, &variant))
+          cand = Join(cur, variant);
+        else
+          looking = false;  // nothing below a missing name can exist
+      }
+    }
+    cur = std::move(cand);
+  }
+  if (is_root != nullptr) *is_root = parts.empty() && (drive || base == "/");
+  *native = cur;
   return true;
 }
 
-std::FILE* Open_PC_File(const char* pc_path, const char* mode) {
+std::uint8_t Attributes_From(mode_t mode, const std::string& name) {
+  std::uint8_t a = S_ISDIR(mode) ? ATTR_DIRECTORY : ATTR_ARCHIVE;
+  if ((mode & 0222) == 0) a |= ATTR_READONLY;
+  if (!name.empty() && name[0] == '.' && name != "." && name != "..") a |= ATTR_HIDDEN;
+  return a;
+}
+
+void Fill_Stat(const struct stat& st, bool is_link, const std::string& name, FileStat* out) {
+  out->is_dir = S_ISDIR(st.st_mode);
+  out->is_link = is_link;
+  out->size = out->is_dir ? 0 : static_cast<std::uint64_t>(st.st_size);
+  out->mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  out->attributes = Attributes_From(st.st_mode, name);
+}
+
+// stat that follows a link, falling back to the link itself when dangling.
+bool Stat_Native(const std::string& native, FileStat* out, int* err) {
+  struct stat lst;
+  if (::lstat(native.c_str(), &lst) != 0) {
+    *err = errno;
+    return false;
+  }
+  bool is_link = S_ISLNK(lst.st_mode);
+  struct stat st;
+  if (is_link && ::stat(native.c_str(), &st) == 0)
+    Fill_Stat(st, true, Last_Component(native), out);
+  else
+    Fill_Stat(lst, is_link, Last_Component(native), out);
+  return true;
+}
+
+bool Writing_Mode(const char* mode) {
+  return std::strpbrk(mode, "wa+") != nullptr;
+}
+
+bool Match_Here(const char* p, const char* n) {
+  // Iterative glob with one backtrack point per '*'.
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*n != '\0') {
+    if (*p == '*') {
+      star = p++;
+      resume = n;
+    } else if (*p == '?' || (*p != '\0' && Upper(*p) == Upper(*n))) {
+      ++p;
+      ++n;
+    } else if (star != nullptr) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*') ++p;
+  return *p == '\0';
+}
+
+std::uint64_t Mul_Sat(std::uint64_t a, std::uint64_t b) {
+  if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a)
+    return std::numeric_limits<std::uint64_t>::max();
+  return a * b;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Paths
+
+bool Drive_Root(char letter, std::string* native_root) {
+  if (!Is_Letter(letter) || native_root == nullptr) return false;
+  const char want = Upper(letter);
+  if (const char* table = std::getenv("TARNEL_DRIVES")) {
+    std::string t(table);
+    std::size_t pos = 0;
+    while (pos <= t.size()) {
+      std::size_t end = t.find(';', pos);
+      if (end == std::string::npos) end = t.size();
+      std::string entry = t.substr(pos, end - pos);
+      std::size_t b = entry.find_first_not_of(" \t");
+      std::size_t e = entry.find_last_not_of(" \t");
+      entry = b == std::string::npos ? std::string() : entry.substr(b, e - b + 1);
+      if (entry.size() >= 2 && Upper(entry[0]) == want && entry[1] == '=') {
+        std::string root = entry.substr(2);
+        if (root.empty()) return false;  // "X=" marks the drive unmapped
+        while (root.size() > 1 && root.back() == '/') root.pop_back();
+        *native_root = root;
+        return true;
+      }
+      pos = end + 1;
+    }
+  }
+  if (want == 'C') {
+    *native_root = "/";
+    return true;
+  }
+  return false;
+}
+
+bool To_Native_Path(const char* pc_path, std::string* native) {
+  return Resolve(pc_path, native, nullptr);
+}
+
+bool Has_Wildcards(const char* text) {
+  return text != nullptr && std::strpbrk(text, "*?") != nullptr;
+}
+
+bool Wildcard_Match(const char* pattern, const char* name) {
+  if (pattern == nullptr || name == nullptr) return false;
+  if (Match_Here(pattern, name)) return true;
+  std::size_t n = std::strlen(pattern);
+  if (n >= 2 && pattern[n - 2] == '.' && pattern[n - 1] == '*') {
+    std::string stem(pattern, n - 2);
+    return Match_Here(stem.c_str(), name);
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Opening files
+
+std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why) {
+  FsResult dummy;
+  if (why == nullptr) why = &dummy;
+  if (pc_path == nullptr || mode == nullptr || pc_path[0] == '\0') {
+    *why = FS_INVALID;
+    return nullptr;
+  }
   std::string native;
-  if (!To_Native_Path(pc_path, &native)) return nullptr;
-  return std::fopen(native.c_str(), mode);
+  if (!Resolve(pc_path, &native, nullptr)) {
+    *why = FS_NO_DRIVE;
+    return nullptr;
+  }
+  struct stat st;
+  if (::stat(native.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode) || (Writing_Mode(mode) && (st.st_mode & 0222) == 0)) {
+      *why = FS_ACCESS_DENIED;
+      return nullptr;
+    }
+  }
+  std::string m(mode);
+  if (m.find('e') == std::string::npos) m += 'e';  // close on exec
+  std::FILE* f;
+  do {
+    f = std::fopen(native.c_str(), m.c_str());
+  } while (f == nullptr && errno == EINTR);
+  if (f == nullptr) {
+    *why = From_Errno(errno, native);
+    return nullptr;
+  }
+  *why = FS_OK;
+  return f;
+}
+
+std::FILE* Open_PC_File(const char* pc_path, const char* mode) {
+  return Open_PC_File(pc_path, mode, nullptr);
+}
+
+FsResult Truncate_File(std::FILE* file, std::uint64_t size) {
+  if (file == nullptr) return FS_INVALID;
+  if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return FS_NO_SPACE;
+  std::fflush(file);
+  int r;
+  do {
+    r = ::ftruncate(::fileno(file), static_cast<off_t>(size));
+  } while (r != 0 && errno == EINTR);
+  return r == 0 ? FS_OK : From_Errno(errno, std::string());
+}
+
+FsResult Set_File_Times(std::FILE* file, std::int64_t t) {
+  if (file == nullptr) return FS_INVALID;
+  std::fflush(file);
+  struct timespec ts[2];
+  ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(t);
+  ts[0].tv_nsec = ts[1].tv_nsec = 0;
+  return ::futimens(::fileno(file), ts) == 0 ? FS_OK : From_Errno(errno, std::string());
+}
+
+// ---------------------------------------------------------------------------
+// Information and changes by path
+
+FsResult Stat_PC(const char* pc_path, FileStat* st) {
+  if (pc_path == nullptr || st == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
+  int err = 0;
+  if (!Stat_Native(native, st, &err)) return From_Errno(err, native);
+  return FS_OK;
+}
+
+bool Exists_PC(const char* pc_path) {
+  FileStat st;
+  return Stat_PC(pc_path, &st) == FS_OK;
+}
+
+FsResult Set_Attributes_PC(const char* pc_path, std::uint8_t attributes) {
+  if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return From_Errno(errno, native);
+  if (S_ISDIR(st.st_mode)) return FS_OK;
+  mode_t mode = st.st_mode & 07777;
+  mode_t want = mode;
+  if (attributes & ATTR_READONLY)
+    want = mode & ~static_cast<mode_t>(0222);
+  else if ((mode & 0222) == 0)
+    want = mode | S_IWUSR;
+  if (want == mode) return FS_OK;
+  return ::chmod(native.c_str(), want) == 0 ? FS_OK : From_Errno(errno, native);
+}
+
+FsResult Set_Times_PC(const char* pc_path, std::int64_t t) {
+  if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
+  struct timespec ts[2];
+  ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(t);
+  ts[0].tv_nsec = ts[1].tv_nsec = 0;
+  return ::utimensat(AT_FDCWD, native.c_str(), ts, 0) == 0 ? FS_OK : From_Errno(errno, native);
+}
+
+FsResult Delete_PC_File(const char* pc_path) {
+  if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  bool root = false;
+  if (!Resolve(pc_path, &native, &root)) return FS_NO_DRIVE;
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0) return From_Errno(errno, native);
+  if (root || S_ISDIR(st.st_mode)) return FS_ACCESS_DENIED;
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0) return FS_ACCESS_DENIED;
+  return ::unlink(native.c_str()) == 0 ? FS_OK : From_Errno(errno, native);
+}
+
+FsResult Make_PC_Dir(const char* pc_path) {
+  if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
+  return ::mkdir(native.c_str(), 0777) == 0 ? FS_OK : From_Errno(errno, native);
+}
+
+FsResult Remove_PC_Dir(const char* pc_path) {
+  if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  bool root = false;
+  if (!Resolve(pc_path, &native, &root)) return FS_NO_DRIVE;
+  if (root) return FS_ACCESS_DENIED;  // a drive's root folder is never removed
+  if (::rmdir(native.c_str()) == 0) return FS_OK;
+  if (errno == EEXIST) return FS_NOT_EMPTY;
+  return From_Errno(errno, native);
+}
+
+FsResult Rename_PC(const char* from_pc, const char* to_pc) {
+  if (from_pc == nullptr || to_pc == nullptr || from_pc[0] == '\0' || to_pc[0] == '\0')
+    return FS_INVALID;
+  std::string from, to;
+  if (!Resolve(from_pc, &from, nullptr) || !Resolve(to_pc, &to, nullptr)) return FS_NO_DRIVE;
+  if (::rename(from.c_str(), to.c_str()) == 0) return FS_OK;
+  int e = errno;
+  if (e == ENOENT && ::access(from.c_str(), F_OK) != 0) return From_Errno(e, from);
+  return From_Errno(e, to);
+}
+
+FsResult Delete_Native_File(const char* native_path) {
+  if (native_path == nullptr || native_path[0] == '\0') return FS_INVALID;
+  return ::unlink(native_path) == 0 ? FS_OK : From_Errno(errno, native_path);
+}
+
+// ---------------------------------------------------------------------------
+// Dates and times
+
+void Pack_File_Time(std::int64_t t, std::uint32_t* date, std::uint8_t time[3]) {
+  ::tzset();  // follow changes of TZ, as mktime does
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm;
+  std::uint32_t d = 0;
+  std::uint8_t s = 0, mi = 0, h = 0;
+  if (::localtime_r(&tt, &tm) != nullptr) {
+    d = (static_cast<std::uint32_t>(tm.tm_mday) << 24) |
+        (static_cast<std::uint32_t>(tm.tm_mon + 1) << 16) |
+        (static_cast<std::uint32_t>(tm.tm_year + 1900) & 0xFFFFu);
+    s = static_cast<std::uint8_t>(tm.tm_sec & ~1);
+    mi = static_cast<std::uint8_t>(tm.tm_min);
+    h = static_cast<std::uint8_t>(tm.tm_hour);
+  }
+  if (date != nullptr) *date = d;
+  if (time != nullptr) {
+    time[0] = s;
+    time[1] = mi;
+    time[2] = h;
+  }
+}
+
+bool Local_To_Epoch(int year, int month, int day, int hour, int minute, int second,
+                    std::int64_t* t) {
+  if (year < 1900 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 ||
+      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+    return false;
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  time_t r = ::mktime(&tm);
+  // mktime moves a day that the month lacks (30 February) into the next
+  // month; such a date is refused. An hour skipped by a clock change is not.
+  if (tm.tm_year != year - 1900 || tm.tm_mon != month - 1 || tm.tm_mday != day) return false;
+  if (t != nullptr) *t = static_cast<std::int64_t>(r);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Disks
+
+bool Disk_Space(char letter, std::uint64_t* total, std::uint64_t* free_bytes) {
+  std::string root;
+  if (!Drive_Root(letter, &root)) return false;
+  struct statvfs vfs;
+  int r;
+  do {
+    r = ::statvfs(root.c_str(), &vfs);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) return false;
+  std::uint64_t unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
+  if (total != nullptr) *total = Mul_Sat(vfs.f_blocks, unit);
+  if (free_bytes != nullptr) *free_bytes = Mul_Sat(vfs.f_bavail, unit);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Temporary files
+
+std::FILE* Make_Temp_File(std::string* native_name) {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = (dir != nullptr && dir[0] != '\0') ? dir : "/tmp";
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  path = Join(path, "qvrXXXXXX");
+  std::vector<char> tmpl(path.begin(), path.end());
+  tmpl.push_back('\0');
+  int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "w+b");
+  if (f == nullptr) {
+    ::close(fd);
+    ::unlink(tmpl.data());
+    return nullptr;
+  }
+  if (native_name != nullptr) *native_name = tmpl.data();
+  return f;
+}
+
+// ---------------------------------------------------------------------------
+// Current folder
+
+bool Get_Current_Folder(std::string* native) {
+  if (native == nullptr) return false;
+  std::vector<char> buf(256);
+  while (::getcwd(buf.data(), buf.size()) == nullptr) {
+    if (errno != ERANGE || buf.size() > (1u << 20)) return false;
+    buf.resize(buf.size() * 2);
+  }
+  *native = buf.data();
+  return true;
+}
+
+FsResult Set_Current_Folder(const char* pc_path) {
+  if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
+  return ::chdir(native.c_str()) == 0 ? FS_OK : From_Errno(errno, native);
+}
+
+// ---------------------------------------------------------------------------
+// Directory search
+
+bool DirSearch::First(const char* pc_pattern, FoundEntry* found) {
+  Close();
+  if (pc_pattern == nullptr) return false;
+  std::string p(pc_pattern);
+  std::size_t k = p.find_last_of("\\/");
+  if (k != std::string::npos) {
+    folder_pc_ = p.substr(0, k + 1);
+    pattern_ = p.substr(k + 1);
+  } else if (p.size() >= 2 && Is_Letter(p[0]) && p[1] == ':') {
+    folder_pc_ = p.substr(0, 2);
+    pattern_ = p.substr(2);
+  } else {
+    folder_pc_.clear();
+    pattern_ = p;
+  }
+  if (pattern_.empty()) return false;
+
+  bool root = false;
+  if (!Resolve(folder_pc_.empty() ? "." : folder_pc_.c_str(), &folder_native_, &root))
+    return false;
+  if (folder_native_ == "/") root = true;
+  DIR* d = ::opendir(folder_native_.c_str());
+  if (d == nullptr) return false;
+  while (struct dirent* e = ::readdir(d)) {
+    bool dot = std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
+    if (dot && root) continue;
+    names_.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
+  std::sort(names_.begin(), names_.end(), [&](const std::string& a, const std::string& b) {
+    int ra = rank(a), rb = rank(b);
+    if (ra != rb) return ra < rb;
+    return a < b;
+  });
+  next_ = 0;
+  active_ = true;
+  return Next(found);
+}
+
+bool DirSearch::Next(FoundEntry* found) {
+  while (active_ && next_ < names_.size()) {
+    const std::string& name = names_[next_++];
+    if (!Wildcard_Match(pattern_.c_str(), name.c_str())) continue;
+    FileStat st;
+    int err = 0;
+    if (!Stat_Native(Join(folder_native_, name), &st, &err)) continue;  // gone meanwhile
+    if (found != nullptr) {
+      found->name = name;
+      found->is_dir = st.is_dir;
+      found->is_link = st.is_link;
+      found->size = st.size;
+      found->mtime = st.mtime;
+      found->attributes = st.attributes;
+    }
+    return true;
+  }
+  Close();
+  return false;
+}
+
+void DirSearch::Close() {
+  active_ = false;
+  names_.clear();
+  names_.shrink_to_fit();
+  next_ = 0;
 }
 
 }  // namespace platform

@@ -1,18 +1,221 @@
-// PC paths on Linux: the engine works on PC path strings as the protocol
-// carries them ('\' separators, optional drive letter); this layer turns them
-// into native paths at the system-call boundary.
+// The PC file layer. The engine works on PC path strings as the protocol
+// carries them ('\' separators, optional drive letter: C:\DATA\X.DAT); every
+// function here takes such a string and turns it into a native path only at
+// the system call:
+//  - '\' and '/' are both separators;
+//  - "X:" at the start stands for the root folder of drive X from the drive
+//    table in the environment variable TARNEL_DRIVES ("C=/srv/ht;D=/media/usb").
+//    C: is "/" unless the table maps it; other letters are unmapped unless
+//    the table maps them, and an unmapped drive behaves like a drive that
+//    does not exist. "." and ".." in a drive path stay inside the drive, as
+//    on the PC ("C:\..\X" is "C:\X");
+//  - a path that starts with a separator is a native absolute path; any
+//    other path is relative to the process's current folder;
+//  - a component missing as spelled resolves to the first entry of its folder
+//    (in byte order) that equals it ignoring ASCII case; names that do not
+//    exist in any spelling are created as spelled.
+//
+// The PC's file semantics are kept where the engine relies on them, also
+// when the program runs as root:
+//  - write protection is judged from the permission bits alone: a file
+//    without any write bit is read-only (attribute 0x01); it cannot be opened
+//    for writing or deleted (FS_ACCESS_DENIED) until its attribute is cleared;
+//  - a folder cannot be opened as a file nor deleted as one (FS_ACCESS_DENIED).
+//
+// All functions are safe to call from several threads at once, and none
+// changes the process's current folder, except Set_Current_Folder.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace platform {
 
-// Native path for a PC path (see DESIGN.md "PC paths"). Returns false when the
-// path names an unmapped drive.
+// Results of the file layer; errno is turned into one of these in one place.
+enum FsResult : int {
+  FS_OK = 0,
+  FS_NOT_FOUND,        // the file or folder does not exist
+  FS_PATH_NOT_FOUND,   // a folder on the way does not exist or is no folder
+  FS_NO_DRIVE,         // the path names a drive the table does not map
+  FS_ACCESS_DENIED,    // permission, read-only file, or a folder used as a file
+  FS_EXISTS,           // the name already exists
+  FS_NOT_EMPTY,        // the folder still holds entries
+  FS_NOT_SAME_DEVICE,  // a rename across file systems
+  FS_NO_SPACE,         // the disk is full or the file would be too large
+  FS_INVALID,          // bad argument: empty path, impossible date, bad stream
+  FS_IO_ERROR,         // any other failure of the system
+};
+
+// File attribute bits as the PC reports them.
+constexpr std::uint8_t ATTR_READONLY = 0x01;
+constexpr std::uint8_t ATTR_HIDDEN = 0x02;
+constexpr std::uint8_t ATTR_SYSTEM = 0x04;
+constexpr std::uint8_t ATTR_DIRECTORY = 0x10;
+constexpr std::uint8_t ATTR_ARCHIVE = 0x20;
+
+// ---------------------------------------------------------------------------
+// Paths
+
+// Native path for a PC path, resolved as above. Returns false (native left
+// alone) only when the path names an unmapped drive or native is null.
 bool To_Native_Path(const char* pc_path, std::string* native);
 
-// fopen of a PC path; null on failure (errno kept).
+// Native root folder of drive letter (either case); false when unmapped.
+bool Drive_Root(char letter, std::string* native_root);
+
+// True when text holds '*' or '?'.
+bool Has_Wildcards(const char* text);
+
+// PC wildcard match ignoring ASCII case: '*' matches any run of characters,
+// '?' one character; a pattern ending in ".*" also matches the name without
+// that extension, so "*.*" matches every name and "A.*" matches "A".
+bool Wildcard_Match(const char* pattern, const char* name);
+
+// ---------------------------------------------------------------------------
+// Opening files
+
+// fopen of a PC path with the PC's semantics (see above); the stream is
+// closed on exec. Null on failure; *why (may be null) then tells the reason.
+std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why);
 std::FILE* Open_PC_File(const char* pc_path, const char* mode);
+
+// Sets the length of an open stream's file to size (shortening or
+// extending it), after flushing the stream. FS_INVALID for a null stream.
+FsResult Truncate_File(std::FILE* file, std::uint64_t size);
+
+// Sets last access and last write time of an open stream's file to t
+// (seconds since the epoch).
+FsResult Set_File_Times(std::FILE* file, std::int64_t t);
+
+// ---------------------------------------------------------------------------
+// Information and changes by path
+
+struct FileStat {
+  bool is_dir;
+  bool is_link;           // the name is a symbolic link (the rest describes its target)
+  std::uint64_t size;     // 0 for folders, as on the PC
+  std::int64_t mtime;     // last write, seconds since the epoch
+  std::uint8_t attributes;
+};
+
+// Information on the file or folder; symbolic links are followed (a dangling
+// link describes the link itself).
+FsResult Stat_PC(const char* pc_path, FileStat* st);
+bool Exists_PC(const char* pc_path);
+
+// Applies the PC attribute byte: read-only set clears every write permission
+// bit, read-only clear gives the owner write permission back when no write bit
+// is set. Folders keep their permissions; hidden, system and archive have no
+// effect on Linux.
+FsResult Set_Attributes_PC(const char* pc_path, std::uint8_t attributes);
+
+// Sets last access and last write time by path.
+FsResult Set_Times_PC(const char* pc_path, std::int64_t t);
+
+// Deletes a file or a symbolic link (never what it points to). A read-only
+// file or a folder gives FS_ACCESS_DENIED.
+FsResult Delete_PC_File(const char* pc_path);
+
+// Creates one folder (the folders above it must exist). FS_EXISTS when the
+// name exists.
+FsResult Make_PC_Dir(const char* pc_path);
+
+// Removes an empty folder. FS_NOT_EMPTY when it holds entries.
+FsResult Remove_PC_Dir(const char* pc_path);
+
+// Renames; an existing destination file is replaced. FS_NOT_SAME_DEVICE for
+// a rename across file systems.
+FsResult Rename_PC(const char* from_pc, const char* to_pc);
+
+// Deletes a file named by a native path (temporary files).
+FsResult Delete_Native_File(const char* native_path);
+
+// ---------------------------------------------------------------------------
+// Dates and times (local time of the process's time zone, TZ)
+
+// Packed date (day << 24 | month << 16 | full year) and the time bytes
+// seconds, minutes, hours of t in local time, the seconds truncated to even
+// (the PC's two-second file time resolution). date 0 and time 0 0 0 when t
+// cannot be converted.
+void Pack_File_Time(std::int64_t t, std::uint32_t* date, std::uint8_t time[3]);
+
+// Seconds since the epoch of a local date and time. False for a date or time
+// out of range (month 1..12, day 1..31 and existing in that month, year
+// 1900..9999, hour < 24, minute < 60, second < 60).
+bool Local_To_Epoch(int year, int month, int day, int hour, int minute,
+                    int second, std::int64_t* t);
+
+// ---------------------------------------------------------------------------
+// Disks
+
+// Capacity and free space (available to this program) of the drive's root
+// folder in bytes. False when the drive is unmapped or cannot be asked.
+bool Disk_Space(char letter, std::uint64_t* total, std::uint64_t* free_bytes);
+
+// ---------------------------------------------------------------------------
+// Temporary files
+
+// A new file with a unique name made from the prefix "qvr" in $TMPDIR
+// (default /tmp), created exclusively and opened for reading and writing in
+// binary mode. Null on failure; *native_name receives the file's native path.
+std::FILE* Make_Temp_File(std::string* native_name);
+
+// ---------------------------------------------------------------------------
+// Current folder (shared by every thread of the process)
+
+bool Get_Current_Folder(std::string* native);
+// Changes the process's current folder. Engines never call this: several
+// sessions share one process and resolve their relative paths against it.
+FsResult Set_Current_Folder(const char* pc_path);
+
+// ---------------------------------------------------------------------------
+// Directory search with the PC's semantics
+
+struct FoundEntry {
+  std::string name;        // the entry's name as the folder spells it
+  bool is_dir;
+  bool is_link;            // a symbolic link; never descended into by deletions
+  std::uint64_t size;      // 0 for folders
+  std::int64_t mtime;
+  std::uint8_t attributes;
+};
+
+// A search of one folder for a pattern, kept by its caller between calls.
+// The folder is read once when the search starts, so entries created or
+// deleted during the search do not disturb it. Matches come in byte order
+// of their names, "." and ".." first; those two are reported in every folder
+// except a drive's or the system's root, like the PC's search does. Matching
+// ignores case (Wildcard_Match). One search is used by one thread at a time.
+class DirSearch {
+ public:
+  DirSearch() = default;
+  DirSearch(DirSearch&&) = default;
+  DirSearch& operator=(DirSearch&&) = default;
+  DirSearch(const DirSearch&) = delete;
+  DirSearch& operator=(const DirSearch&) = delete;
+
+  // Starts a search for pc_pattern: a folder part and a last component that
+  // may hold wildcards ("C:\DATA\*.DAT", "*.*"). True with the first match in
+  // *found; false when the folder cannot be read or nothing matches (the
+  // search is then closed).
+  bool First(const char* pc_pattern, FoundEntry* found);
+  // The next match; false, and the search closed, when there is none.
+  bool Next(FoundEntry* found);
+  void Close();
+  bool Active() const { return active_; }
+  // Folder part of the pattern as given, with its trailing separator ("" when
+  // the pattern has none).
+  const std::string& Folder() const { return folder_pc_; }
+
+ private:
+  bool active_ = false;
+  std::string folder_pc_;
+  std::string folder_native_;
+  std::string pattern_;
+  std::vector<std::string> names_;
+  std::size_t next_ = 0;
+};
 
 }  // namespace platform
