@@ -75,6 +75,12 @@ std::vector<Bytes> Split_Packets(const Bytes& stream) {
   return out;
 }
 
+Bytes In_Buffer(const Bytes& packet, std::size_t size) {
+  Bytes buf(std::max(size, packet.size()), 0);
+  std::copy(packet.begin(), packet.end(), buf.begin());
+  return buf;
+}
+
 // --- Driver table ------------------------------------------------------------
 
 namespace {

@@ -85,6 +85,9 @@ std::string Hex(const Bytes& b);
 // Splits a byte stream into frames by their L fields; a trailing piece too
 // short to be a whole frame is the last element as it stands.
 std::vector<Bytes> Split_Packets(const Bytes& stream);
+// A zero-filled packet buffer of the engine's size (65007 bytes) that starts
+// with packet, for calling validators directly.
+Bytes In_Buffer(const Bytes& packet, std::size_t size = 65007);
 
 // --- The fake ---------------------------------------------------------------
 
