@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/pcfs.h"
 #include "platform/window.h"
 
 // ---------------------------------------------------------------------------
@@ -132,6 +133,32 @@ struct Sessiontag {
   std::uint8_t Level;   // '1'
   std::uint8_t Id[4];   // 'A', 'T', 0, 'W'
   char Text[160];
+};
+
+// Information on one file (1036 bytes): what a file-information packet
+// carries, and what the PC reads from and applies to its own files.
+struct fileinfotag {
+  std::uint32_t Size;       // bytes; 0 when unknown
+  std::uint32_t Date;       // day << 24 | month << 16 | year; 0xFFFFFFFF: none
+  std::uint8_t Time[3];     // seconds, minutes, hours; FF FF FF: none
+  std::uint8_t Attributes;  // 0x01 read-only, 0x02 hidden, 0x04 system, 0x10 folder, 0x20 archive
+  char Name[1024];          // full PC path, NUL-terminated
+};
+static_assert(sizeof(fileinfotag) == 1036);
+
+// Size and state of one drive, as the disk-information response carries it.
+struct Diskinfotag {
+  std::uint32_t Capacity;   // bytes, saturated at 0xFFFFFFFF
+  std::uint32_t Free;       // bytes, saturated at 0xFFFFFFFF
+  std::uint8_t Condition;   // 0 present and formatted, 1 not formatted, 2 not present
+};
+
+// The directory search behind the HT's get-file-information requests: a
+// 'V' 'f' request starts it, each 'V' 'n' continues it. The caller keeps it
+// between requests (one per session); it holds no resources once a search
+// has run out or been replaced.
+struct FileInfoSearch {
+  platform::DirSearch Dir;
 };
 
 // Response kinds built by Make_Response_Packet.
@@ -323,8 +350,164 @@ class RS232_ROX : public ROX32 {
                               int value, int code, int op_mode);
 
   // --- Packet builders (build.cpp) -------------------------------------------
+  // Each builder writes one complete packet, checksum included, into out,
+  // which holds PACKET_BUF_SIZE bytes, and returns 0, or an ending code with
+  // no packet to send: 37 a command that cannot be read, 39 data that would
+  // not fit into one packet. command is one basic command of CommandList
+  // (without its closing byte 7). Length of the packet: Get_DataLength(out).
+
+  // File information (kind 1, letters[0] 'A' or 'S', sub-command 'i') of PC
+  // file pcPath under the HT name htName. 49 when pcPath does not exist, 42
+  // for a file larger than a packet's size field allows (4294836225), 39 for
+  // an HT name of more than 1023 characters.
+  short Make_FileInfo_Packet(const char* pcPath, const char* htName, const unsigned char* letters,
+                             unsigned char* out);
+  // Transfer request 'R' 'r', or 'R' 'w' for flag W, from "R[W][U][O] list##pcdest"
+  // (the names before "##") or "RA htname::pcname" (the name before "::").
+  // Flag U sends the content of ListFile without its final "::" (54 when
+  // there is no list file, 63 when it cannot be read); flag O sets
+  // TransferOption.
+  short Make_TrnsReq_Packet(const char* command, unsigned char* out);
+  // Delete request 'D' from "D[R][O] list": sub-command 1 for O, 2 for R,
+  // then the number of names and the "::" list.
+  short Make_DelReq_Packet(const char* command, unsigned char* out);
+  // Move request 'M' from "M old::new": the text after the first two characters.
+  short Make_ChangeFileReq_Packet(const char* command, unsigned char* out);
+  // Get-disk-information request 'C' from "C X:", the letter in upper case;
+  // 51 when no drive letter follows.
+  short Make_DiskInfoReq_Packet(const char* command, unsigned char* out);
+  // Get-file-information request: 'V' 'f' with pattern (next = 0), or 'V' 'n'
+  // without data (next != 0).
+  short Make_FileInfoReq_Packet(unsigned char next, const char* pattern, unsigned char* out);
+  // Set-file-information request 'U' 0 from "U size date$time attrs name".
+  // A date field without a readable date is sent as FF FF FF FF, a time
+  // field without a readable time as FF FF FF. 37 for a size that is no
+  // decimal number below 2^32, a missing '$' or an empty name.
+  short Make_SetFileInfo_Packet(const char* command, unsigned char* out);
+  // Time-set request 'T' 0 from "T date$time" (date year-month-day with '-'
+  // or '/', time hours:minutes:seconds). When SetClockPending is set, the
+  // PC's clock of this moment is sent instead and SetClockPending cleared.
+  // 37 when the command has no date or no time, or one out of range.
+  short Make_TimeSetReq_Packet(const char* command, unsigned char* out);
+  // Display-string request 'P' 0 from "P text".
+  short Make_DispStringReq_Packet(const char* command, unsigned char* out);
+  // Buzzer request 'G' 0.
+  short Make_BuzReq_Packet(unsigned char* out);
+  // End indication 'E' 0 that closes a session: detail 0 and class 0 for
+  // "E ", the byte n for "EP n", the drive-format notice (letter + 155,
+  // modulo 256) for "EF X"; 37 for "EF" without a letter.
+  short Make_EndInd_Packet(const char* command, unsigned char* out);
+  // Builds the 9-byte end indication for ending code `code` (detail and class
+  // from ErrorTable; codes 98 to 107 carry GErrCode + code - 98 instead; a
+  // code outside the table carries the pair of code 64) and sends it on
+  // channel. Returns Send's result.
+  long Send_End_Indication_Packet(int channel, short code);
+  // Response (kind 0) of the given kind with the request's command and
+  // sub-command bytes letters[0], letters[1]. info: kind 8 and 12 a
+  // fileinfotag (date and time; the whole record), kind 14 a Diskinfotag,
+  // kind 16 a Sessiontag; null stands for an all-zero record (kind 8: the
+  // PC's clock). Any other kind clears all PACKET_BUF_SIZE bytes of out and
+  // returns 37.
+  short Make_Response_Packet(Cmdtag kind, const unsigned char* letters, const void* info,
+                             unsigned char* out);
+  // Fills the session-information record: session number, '1', 'A', 'T', 0,
+  // 'W' and SessionText.
+  void Update_Session_Info(unsigned short session, Sessiontag* info);
 
   // --- PC-side file services (pcfiles.cpp) -----------------------------------
+  // Paths are PC paths (platform/pcfs.h). Dates are packed (day << 24 |
+  // month << 16 | year), times the bytes seconds, minutes, hours, all in
+  // local time; file times have two-second resolution. None of these change
+  // the process's current folder, so sessions on other threads are never
+  // disturbed. Results are ending codes, 0 for success.
+
+  // Today's date and the time of day from the PC's clock.
+  static std::uint32_t Get_System_Date();
+  static void Get_System_Time(unsigned char* out);
+  // Date and Time of info from the PC's clock; nothing else changes.
+  static void Get_Date_Time(fileinfotag* info);
+  // Clears all of info; for a path naming a file that can be opened for
+  // reading fills size (saturated at 0xFFFFFFFF), date and time of the last
+  // write, attributes and Name = path (cut to 1023 characters).
+  static void Get_File_Info(const char* path, fileinfotag* info);
+  static std::uint32_t Get_File_Date(const char* path);
+  static void Get_File_Time(const char* path, unsigned char* out);
+  static std::uint32_t Get_File_Size(const char* path);
+  static std::uint8_t Get_File_Attribute(const char* path);
+  // Capacity and free space of drive X: saturated at 0xFFFFFFFF, condition
+  // 0; for a drive that cannot be asked 0, 0 and condition 2.
+  static void Get_Disk_Info(char drive, Diskinfotag* info);
+  // Applies date and time (unless the date is 0xFFFFFFFF or the time FF FF
+  // FF), then the attributes of info to the file it names: 70 write-protected,
+  // 48 missing, 54 the file cannot be opened for writing or the date or time
+  // cannot be set.
+  static short Set_File_Info(const fileinfotag* info);
+  // Applies the attributes first, then the length (when Size is non-zero),
+  // then date and time: 48 missing, 70 access denied, 54 the file cannot be
+  // opened for writing (also after the record made it read-only), 68 the
+  // disk is full.
+  static short Set_File_Attributes(const fileinfotag* info);
+  // Creates the folder and every missing folder above it; existing levels do
+  // no harm. 0, or 41 when memory runs out.
+  static short Make_Directory(const char* path);
+  // Deletes the first count names of a "::" list (HT delete request without
+  // options). Only names holding a '\' are handled; a name with wildcards
+  // deletes its matching files and empty folders. 70 a write-protected file,
+  // 32 a folder that may not be removed, 41 no memory; names that match
+  // nothing are skipped.
+  short Delete_Files(const char* list, unsigned short count);
+  // As above with options: every name is handled; recurse empties folders
+  // that cannot be removed and deletes a name that does not exist in its
+  // folder and all folders below; read_only deletes write-protected files too.
+  // Sets DeleteReadOnly, RemoveDirs and DeleteSpec.
+  short Delete_Files(const char* list, unsigned short count, unsigned char recurse,
+                     unsigned char read_only);
+  // Deletes in folder (a PC path; "" is the current folder) every file that
+  // matches DeleteSpec, then goes through every sub-folder the same way and
+  // removes it when RemoveDirs is set. DeleteReadOnly deletes write-protected
+  // files too. Symbolic links are deleted as files, never followed.
+  void Delete_Recursively(const char* folder);
+  // Renames "source::destination": 48 missing source, 0 for names that differ
+  // only in case, 32 a name without drive letter, 53 different drives or file
+  // systems, 70 access denied or a write-protected destination, 49 path not
+  // found. An existing destination is deleted first; a missing destination
+  // folder (one level) is created.
+  static short Move_File(const char* list);
+  // Number of directory entries that match the pattern ("." and ".."
+  // included where they match), at most 65535.
+  static unsigned short Get_WildCard_File_Count(const char* pattern);
+  // A new temporary file "qvr..." in $TMPDIR, opened exclusively for
+  // reading and writing in binary mode; *name receives its native path
+  // (owned by the caller, released by CloseDeleteFile). Null, *name null, on
+  // failure.
+  static std::FILE* MakeTempFile(char** name);
+  // Closes and deletes a file from MakeTempFile and releases its name;
+  // nothing when file is null.
+  static void CloseDeleteFile(std::FILE* file, char* name);
+  // Appends one drive report to DISKINFO.CLP in the work folder DefWorkFile
+  // (the current folder when DefWorkFile is empty). Nothing is written when
+  // the report cannot be opened.
+  static void Save_Disk_Info(char drive, std::uint32_t capacity, std::uint32_t free_bytes,
+                             unsigned char condition);
+  // Appends one file report to FILEINFO.CLP in the work folder.
+  static void Save_File_Info(const fileinfotag* info);
+  // The fileinfotag of a validated file information (size, date, time,
+  // attribute and name of frame).
+  static void FileInfo_From_Frame(const Frametag& frame, fileinfotag* info);
+  // 1 when packed date a is later than b, else 0.
+  static unsigned char CompareDate(std::uint32_t a, std::uint32_t b);
+  // Whether a file must move in update mode: 0 when size, date and time of
+  // the HT's file (ht) equal those of the PC file; for letter 'S' 1 when the
+  // PC file is later, for 'R' 1 when the HT's file is later (a missing PC
+  // file is older than any); else 0.
+  static unsigned char Compare_File_Info(const Frametag* ht, const char* pc_path,
+                                         unsigned char letter);
+  // Answers the HT's get-file-information request in RxFrame ('V' 'f' with
+  // a path or pattern, 'V' 'n' for the next match) with one file-information
+  // response sent on channel; an all-zero record when nothing (more)
+  // matches. search carries a pattern's search from one request to the
+  // next. 71 when the send fails, 41 without packet buffer or search.
+  short Process_Get_File_Info_Cmd(int channel, FileInfoSearch* search);
 
   // --- Command language (commands.cpp) ---------------------------------------
 

@@ -384,6 +384,19 @@ FsResult Set_Times_PC(const char* pc_path, std::int64_t t) {
   return ::utimensat(AT_FDCWD, native.c_str(), ts, 0) == 0 ? FS_OK : From_Errno(errno, native);
 }
 
+bool Same_Entry(const char* pc_a, const char* pc_b) {
+  if (pc_a == nullptr || pc_b == nullptr || pc_a[0] == '\0' || pc_b[0] == '\0') return false;
+  std::string a, b;
+  if (!Resolve(pc_a, &a, nullptr) || !Resolve(pc_b, &b, nullptr)) return false;
+  struct stat sa, sb;
+  if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) return false;
+  if (sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino) return false;
+  if (Last_Component(a) != Last_Component(b)) return false;
+  struct stat pa, pb;
+  if (::stat(Parent_Of(a).c_str(), &pa) != 0 || ::stat(Parent_Of(b).c_str(), &pb) != 0) return false;
+  return pa.st_dev == pb.st_dev && pa.st_ino == pb.st_ino;
+}
+
 FsResult Delete_PC_File(const char* pc_path) {
   if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
   std::string native;

@@ -114,6 +114,11 @@ FsResult Set_Attributes_PC(const char* pc_path, std::uint8_t attributes);
 // Sets last access and last write time by path.
 FsResult Set_Times_PC(const char* pc_path, std::int64_t t);
 
+// True when both paths name the same existing directory entry, also through
+// other spellings ("C:\A\..\X.TXT" and "c:\x.txt"). A link or a second hard
+// link to a file is another entry.
+bool Same_Entry(const char* pc_a, const char* pc_b);
+
 // Deletes a file or a symbolic link (never what it points to). A read-only
 // file or a folder gives FS_ACCESS_DENIED.
 FsResult Delete_PC_File(const char* pc_path);
