@@ -317,12 +317,16 @@ class RS232_ROX : public ROX32 {
   // Realigns a header that starts after noise bytes; 0 with *rest = L + 2,
   // 1 for noise, or a negative read failure (-5 time-out, other broken).
   int Noise_Check(int channel, unsigned char* pkt, unsigned int* rest);
-  // Reads one packet into pkt (PACKET_BUF_SIZE bytes): 0, 38, 39, 71 or 86.
+  // Reads one packet into pkt (PACKET_BUF_SIZE bytes): 0, 38 time-out,
+  // 39 L above 65000 (nothing read past the buffer), 71 broken channel or
+  // 86 noise. Does not clear pkt; the caller clears it before each receive.
   short Receive_Packet(int channel, unsigned char* pkt);
   // First-level check and dispatch: 0, 30, 31, 36 or the validator's code.
   short Validate_Packet(const unsigned char* pkt);
 
   // --- Validators (validate.cpp): 0 or the first failing code ----------------
+  // pkt is a PACKET_BUF_SIZE buffer. Each stores the header into RxFrame,
+  // checks L, decodes its fields, checks them, and tests the checksum last.
   short Validate_Transfer_Info(const unsigned char* pkt);
   short Validate_File_Info(const unsigned char* pkt);
   short Validate_File_Data(const unsigned char* pkt);
@@ -341,11 +345,19 @@ class RS232_ROX : public ROX32 {
   short Validate_Time(const unsigned char* pkt);
   short Validate_Gen_Response(const unsigned char* pkt);
 
-  // --- Error table, error log and status (status.cpp) ------------------------
+  // --- Error table, error log and status (status.cpp, errors.cpp) ------------
+  // Ending code of a protocol (class, detail) pair by the fixed mapping;
+  // 64 for every pair without an entry.
   static short Get_Error_Message(unsigned char error_class, unsigned char detail);
-  // Appends one record for code to the error log (nothing for code 0).
+  // Appends one record for code to the error log DefErrorFile (nothing for
+  // code 0, which still opens and closes it); a log that cannot be opened
+  // is reported as status 76. Engines of several HTs may call it in turn.
   void Error(short ht_number, short code);
-  // Records a status in the HT's InfoHT and notifies the main window.
+  // Records a status in InfoHT of HTNumber and sends message 1029 to
+  // HandleForROXToMainWindow (waits for the window thread), or posts it
+  // when PostStatus is 1. code 0: text (cut to 1023 characters) blank-padded
+  // into File, value into Cent; code > 0: File and Cent kept; code < 0:
+  // nothing at all. Always 0.
   unsigned char Update_Status(unsigned short session, const char* text, int mode,
                               int value, int code, int op_mode);
 
