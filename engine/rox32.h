@@ -522,6 +522,102 @@ class RS232_ROX : public ROX32 {
   short Process_Get_File_Info_Cmd(int channel, FileInfoSearch* search);
 
   // --- Command language (commands.cpp) ---------------------------------------
+  // Pure text helpers (static) may run on any thread; the members that touch
+  // the engine (Translate_Command, Get_Script_Command) run on its own thread.
+  // Forms without a size write at most the size named in their comment; the
+  // forms with a size never write more than size bytes.
+
+  // Buffer a script line needs: 32767 characters, "//" and the NUL.
+  static constexpr std::size_t SCRIPT_LINE_SIZE = 32770;
+  // Buffer Get_System_TandD needs ("YYYY-MM-DD" and its NUL).
+  static constexpr std::size_t SYSTEM_TANDD_SIZE = 11;
+  // Longest kept script command ("I path") plus its NUL.
+  static constexpr std::size_t SCRIPT_COMMAND_SIZE = sizeof(ROX32::ScriptCommand);
+
+  // Appends the basic commands of line (each closed by the byte 7) to the
+  // string at list: 0, 37 syntax error (also a line holding the byte 7), 77
+  // unknown option or flag letters, 41 when the result would not fit or
+  // memory runs out. Each option's commands are appended whole or not at
+  // all; on an error the commands of the earlier options stay. A date left
+  // out of /T sets SetClockPending. "/1" is not recognised here (77): the
+  // idle state strips it from command-buffer lines before calling this.
+  // The two-argument form needs list to point into this engine's
+  // CommandList and stops at its end (41 for any other pointer).
+  short Translate_Command(const unsigned char* line, char* list);
+  short Translate_Command(const unsigned char* line, char* list, std::size_t cap);
+  // The next option of text without its '/' (see the translation rules):
+  // 0, 37 when text holds no '/', 41 when it does not fit. out needs
+  // strlen(text) + 2 bytes.
+  static short Separate_Command(const unsigned char* text, char* out);
+  static short Separate_Command(const unsigned char* text, char* out, std::size_t size);
+  // 1 when the flag letters (either case) are allowed for the option:
+  // S, R: O R U; A: R or S; X: A H R S; each at most once. D: at most two
+  // letters, R and O count, others are ignored. Other options: none.
+  static unsigned char Valid_Option(const char* letters, unsigned char option);
+  // Number of double-quote characters in text (wraps at 256).
+  static unsigned char Get_Count(const char* text);
+  // 1 when every character is a decimal digit; "" counts as numeric.
+  static unsigned char IsNumericString(const char* text);
+  // The "::" list of the blank-separated, optionally quoted names in text;
+  // for S and R the last separator is "##" and a trailing '\' is removed.
+  // 37 for a text of blanks, or an empty text with S, R, A or N; 41 when it
+  // does not fit. out needs 2 * strlen(text) + 1 bytes.
+  static short Make_FileList(const char* text, char* out, unsigned char option);
+  static short Make_FileList(const char* text, char* out, std::size_t size,
+                             unsigned char option);
+  // The first name of text (blanks skipped, quotes honoured, not copied):
+  // 0; 1 when there is none or its quotation mark is not closed; 2 when it
+  // does not fit. The script form takes an unquoted name to the end of the
+  // text, blanks included. out needs strlen(text) + 1 bytes.
+  static unsigned char Get_FirstFile(const char* text, char* out);
+  static unsigned char Get_FirstFile(const char* text, char* out, std::size_t size);
+  static unsigned char Get_FirstScriptFile(const char* text, char* out);
+  static unsigned char Get_FirstScriptFile(const char* text, char* out, std::size_t size);
+  // Reads the next non-empty line of ScriptFile (LF ends a line, a CR before
+  // it is dropped) into out: 1 while lines remain. At the end of the file it
+  // closes ScriptFile (null afterwards), appends "//" to what was read and
+  // returns 0; the caller then ends script mode. No open script gives "//"
+  // and 0. A line that does not fit (with "//") closes the script and gives
+  // 0 with out empty and *error = 97 (the sized form; error may be null).
+  // The short form needs SCRIPT_LINE_SIZE bytes.
+  unsigned char Get_Script_Command(char* out);
+  unsigned char Get_Script_Command(char* out, std::size_t size, short* error);
+  // Path of a script the HT names: DefWorkFile followed directly by name.
+  // 0, or 54 (out empty) for an empty name or a path that does not fit.
+  static short Make_Script_Path(const char* name, char* out, std::size_t size);
+  // Number of names in a "::" list: one more than its "::" separators.
+  static unsigned short Get_FileCount(const char* list);
+  // The name that starts two characters into entry and ends at "::", else
+  // "##", else the end. out needs strlen(entry) + 1 bytes; the sized form
+  // gives false (out empty) when it does not fit.
+  static void Get_FileName(const char* entry, char* out);
+  static bool Get_FileName(const char* entry, char* out, std::size_t size);
+  // The n-th name (1-based) of the list after the first blank of command;
+  // names end at "::" or "##"; empty when there is none. Sizes as above.
+  static void Get_SubString(const char* command, unsigned short n, char* out);
+  static bool Get_SubString(const char* command, unsigned short n, char* out,
+                            std::size_t size);
+  // Copies length characters of src (fewer when src ends first) and
+  // terminates them. out needs length + 1 bytes.
+  static void Extract_File_Name(const char* src, char* out, std::size_t length);
+  static bool Extract_File_Name(const char* src, char* out, std::size_t length,
+                                std::size_t size);
+  // Packed date (day << 24 | month << 16 | year) of the first date in text:
+  // year from four characters before the first '-', then month and day,
+  // separated by '-' or '/', the day ending at '$', a blank or the end;
+  // non-digits are skipped. 0 when text has no '-'.
+  static unsigned long Get_Date(const char* text);
+  // Time of the first "h:m:s" in text (hours from two characters before the
+  // first ':', seconds ending at '$', a blank or the end) into out[0..2] as
+  // seconds, minutes, hours: 0; 1 (out untouched) when text has no ':'.
+  static unsigned char Get_Time(const char* text, char* out);
+  // The PC's local date "YYYY-MM-DD" (date non-zero) or time "HH:MM:SS".
+  // out needs SYSTEM_TANDD_SIZE bytes; the sized form gives false (out
+  // empty) when size is smaller.
+  static void Get_System_TandD(char* out, unsigned char date);
+  static bool Get_System_TandD(char* out, std::size_t size, unsigned char date);
+  // Decimal value of the leading digits of text, modulo 256.
+  static unsigned char Make_Number(const char* text);
 
   // --- Session states (states.cpp) -------------------------------------------
   // Runs one session on an accepted channel; returns its ending code.
