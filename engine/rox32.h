@@ -626,8 +626,98 @@ class RS232_ROX : public ROX32 {
   // -1 when the channel could not be opened or listened on, or the negative
   // result of Startup_Channels.
   short ROX_Start(unsigned int htNumber);
+  // Resets the per-session members (State 0, flags, streams forgotten,
+  // CurrentFile, RxFrame, SavedInfo; CommandList only when a script command
+  // is kept) and fills SessionInfo with SessionCount as session number.
+  void Init_State_Machine();
+  // State 0, the HT is the master: receives one request (time-outs are
+  // waited through), carries it out and answers it. 0 to go on, or the
+  // ending code: 29 abort, 30/31/34/36 unexpected packets, 71/86 channel,
+  // 72 after the HT's end indication (logged), or the code of the request's
+  // PC-side operation.
+  short Wait_State_Process(int channel);
+  // State 1, the PC is the master: next points into CommandList at the
+  // pending command (the terminator when none). Fetches and translates a
+  // command line when nothing is pending or a script runs, then carries out
+  // the first pending command. Returns the new position in CommandList and
+  // writes 0 or the ending code through result. Waiting for a command line
+  // sleeps between polls of the command buffer (no busy loop).
+  char* Idle_State_Process(int channel, char* next, short* result);
+  // Copies this HT's command buffer into out (CMD_BUF_SIZE bytes; the sized
+  // form at most size); "" when it is empty.
+  void Get_UI_Command(char* out);
+  void Get_UI_Command(char* out, std::size_t size);
+  // A new copy of the first command of list (up to, not including, its first
+  // byte 7); null when list holds no byte 7 or memory is short. The caller
+  // releases it with delete[].
+  static char* Extract_Command(const char* list);
+  // The position just behind the first byte 7 of list; the position of its
+  // terminator when it holds none (never beyond the string).
+  static char* Update_CommandBuf(char* list);
+  // Copies the low byte of this HT's AbortFromGUI into EndSession; 29 when
+  // it is set, else 0. Every state that waits for the HT or the GUI calls it.
+  short Poll_Abort_Flag();
+  // Receives the HT's answer into PacketBuf: Receive_Packet's failure codes
+  // (38, 39, 71, 86); an end indication (command letter 'E', looked at
+  // before any other check) is logged with the HT's code and gives 72;
+  // otherwise Validate_Packet's result (RxFrame then holds the fields).
+  short Receive_Answer(int channel);
+  // Sends the packet in PacketBuf (Get_DataLength bytes); Send's result.
+  long Send_Packet_Buffer(int channel);
+  // A failed send while the PC drives the session: logs 38 (result -5) or
+  // 71 and returns 72.
+  short Send_Failure(long send_result);
+  // Clears this HT's command buffer (all 2000 bytes) and SetClockPending.
+  void Clear_UI_Command();
 
   // --- File transfer (transfer.cpp) ------------------------------------------
+  // The transfer states and the session steps that lead into them. Every
+  // one returns 0 to go on or an ending code, polls the abort flag with
+  // Poll_Abort_Flag where it waits (29), and treats an end indication from
+  // the HT as 72 after logging (Receive_Answer). Sends that fail give 71
+  // in the wait state's steps and, through Send_Failure, 72 in the idle
+  // state's steps. Until transfer.cpp defines them, transfer_pending.cpp
+  // holds placeholders that answer 30.
+
+  // States 2 to 5. command is the current basic command in CommandList (the
+  // 'S' or 'R' that started the transfer; an empty string for transfers the
+  // HT started). Each sets State to the next state.
+  short File_Info_Tx_State_Process(int channel, char* command);
+  short File_Data_Tx_State_Process(int channel);
+  short File_Info_Rx_State_Process(int channel, char* command);
+  short File_Data_Rx_State_Process(int channel);
+
+  // Wait state, with the validated request in PacketBuf and RxFrame:
+  // 'A' 'i' the HT sends one file on its own: State 5, FileCount 1,
+  // BytesExpected = Size, CurrentFile = the name (70 for an existing
+  // write-protected PC file), HtSendsFile 1; answers response kind 1.
+  short Wait_HT_Sends_File(int channel);
+  // 'R' 'r' / 'R' 'w' the HT asks for PC files: State 2; creates ListFile
+  // when there is none (54); builds and sends the transfer information 'S'
+  // 't' for the names in RxFrame.Name (sub-folders for 'w'); FileCount =
+  // its count.
+  short Wait_HT_Requests_Files(int channel);
+  // 'S' 't' the HT announces files: State 3, FileCount = Count,
+  // TransferOption = Option; answers response kind 0 ("St").
+  short Wait_HT_Announces_Files(int channel);
+
+  // Idle state, with command the basic command (a copy, without its byte 7).
+  // ListFile exists already for 'S' and 'V'.
+  // 'A pc::ht': FileCount 1, State 4, file information 'A' 'i', SourceFile
+  // open for reading (108 denied, 54 other failure), CurrentFile, sent.
+  short Idle_Send_One_File(int channel, const char* command);
+  // 'R...' / 'RA ...': State 3, transfer request sent, the HT's 'S' 't'
+  // received (34 anything else), FileCount = its count, answered "St".
+  short Idle_Fetch_Files(int channel, const char* command);
+  // 'S...': State 2, transfer information built (its error is the result),
+  // FileCount = its count, sent.
+  short Idle_Send_Files(int channel, const char* command);
+  // 'VS', 'VR', 'VG': the update step. *next points at this 'V' command in
+  // CommandList. When nothing was put on the update list (and the mode is
+  // not G), move *next past the 'V' command (Update_CommandBuf), so that the
+  // next idle pass skips the 'S' or 'R' that follows; otherwise rewind
+  // ListFile (59) and leave *next alone.
+  short Idle_Update_Files(int channel, const char* command, char** next);
 };
 
 // Sizes the link manager and tests rely on: a vtable pointer, then ROX32.
