@@ -60,20 +60,49 @@ enum ChannelResult : int {
   CH_BAD_TYPE = -28,
   CH_SERIAL_KEYS = -29,
   CH_NO_INTERFACE = -30,
+  // Every entry of a driver that this build does not contain yet answers
+  // with this (Startup_Channels passes it on as it is).
+  CH_NO_DRIVER = -31,
 };
 
+// Selects the interface by type (1 RS-232C, 2 SCSI, 3 TCP/IP; anything else
+// CH_BAD_TYPE, checked once the IF key is found) and reads device.ini from
+// Instance_Handle's folder (no handle or no file: CH_NO_INI): the file must
+// hold the letters "IF" somewhere (their line's value does not choose the
+// interface), then the
+// interface's section ([RS232C], [SCSI], [ETHERNET], name case-sensitive)
+// with known keys only. RS-232C needs five different serial keys and fills
+// GSerialSettings; SCANTIME writes GScanTime (500..30000 ms). Then the
+// driver's init runs; its negative result is returned, any other gives 0.
+// Failures: CH_BAD_PORT..CH_BAD_IRQ, CH_NO_INI, CH_INI_ERROR, CH_BAD_TYPE,
+// CH_SERIAL_KEYS. GInterface is set once the type is known, and stays set
+// on a later failure, as does a SCANTIME already read. Call it before any
+// other channel operation, from one thread; again only after Reset_Channels.
 int Startup_Channels(int type);
+// Listening channel (> 0) of the selected driver; CH_NO_INTERFACE when none.
 int Open();
+// TCP/IP only (the driver's result); 0 without effect on the other interfaces.
 int Bind(int channel, int arg);
 int Connect(int channel, int arg);
+// CH_BAD_ARGUMENT for channel <= 0 or backlog outside 1..maximum (1 RS-232C,
+// 7 SCSI, 255 TCP/IP); else the driver's poll result (contract above).
 int Listen(int channel, int backlog);
+// CH_BAD_ARGUMENT for channel <= 0; else the driver's new channel.
 int Accept(int channel);
+// CH_BAD_ARGUMENT for channel <= 0, null data or length 0, without calling
+// the driver; else the driver's result. The caller owns data.
 long Send(int channel, unsigned char* data, unsigned short length);
 long Recv(int channel, unsigned char* data, unsigned short length, int flags);
+// CH_BAD_ARGUMENT for channel <= 0; else the driver's result.
 int Close(int channel, unsigned char mode);
+// Ends every channel of the interface and releases the driver.
 int Reset_Channels();
+// TCP/IP only (the driver's result); 0 without effect on the other interfaces.
 int HandShake_Accept(int channel);
 int HandShake_Connect(int channel);
+// Argument checks come first; an operation that passes them while GInterface
+// selects no interface returns CH_NO_INTERFACE (Bind, Connect and the
+// handshakes 0).
 
 // Driver entry points as the dispatcher calls them. Lengths are widened to
 // 32 bits here. Tests install a recording table with Set_Channel_Driver.
