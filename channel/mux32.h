@@ -65,19 +65,20 @@ enum ChannelResult : int {
   CH_NO_DRIVER = -31,
 };
 
-// Selects the interface by type (1 RS-232C, 2 SCSI, 3 TCP/IP; anything else
-// CH_BAD_TYPE, checked once the IF key is found) and reads device.ini from
-// Instance_Handle's folder (no handle or no file: CH_NO_INI): the file must
-// hold the letters "IF" somewhere (their line's value does not choose the
-// interface), then the
+// Selects the interface by type (1 RS-232C, 2 SCSI, 3 TCP/IP) and reads
+// device.ini from Instance_Handle's folder (no handle or no file:
+// CH_NO_INI). The file must hold the letters "IF" somewhere (else
+// CH_INI_ERROR, even for a bad type); only then is the type checked
+// (CH_BAD_TYPE). The IF line's value does not choose the interface. Then the
 // interface's section ([RS232C], [SCSI], [ETHERNET], name case-sensitive)
-// with known keys only. RS-232C needs five different serial keys and fills
-// GSerialSettings; SCANTIME writes GScanTime (500..30000 ms). Then the
-// driver's init runs; its negative result is returned, any other gives 0.
-// Failures: CH_BAD_PORT..CH_BAD_IRQ, CH_NO_INI, CH_INI_ERROR, CH_BAD_TYPE,
-// CH_SERIAL_KEYS. GInterface is set once the type is known, and stays set
-// on a later failure, as does a SCANTIME already read. Call it before any
-// other channel operation, from one thread; again only after Reset_Channels.
+// must exist and hold known keys only (CH_INI_ERROR). RS-232C needs five
+// different serial keys (CH_SERIAL_KEYS) with accepted values (CH_BAD_PORT
+// .. CH_BAD_IRQ) and fills GSerialSettings; SCANTIME writes GScanTime
+// (500..30000 ms). Then the driver's init runs: its negative result is
+// returned, any other gives 0. GInterface is set once the type is known and
+// stays set on a later failure, as does a SCANTIME already read. Call it
+// before any other channel operation, from one thread; again only after
+// Reset_Channels.
 int Startup_Channels(int type);
 // Listening channel (> 0) of the selected driver; CH_NO_INTERFACE when none.
 int Open();
