@@ -1,0 +1,122 @@
+// The simulated HT's disk: a folder on this machine. Every HT drive letter
+// stands for that folder (A:\X.DAT is DIR/X.DAT, A:\SUB\X.DAT is
+// DIR/SUB/X.DAT); '\' and '/' both separate; names are found ignoring case
+// when the exact spelling does not exist, and created as spelled. Paths that
+// would leave the folder ("..") are refused.
+//
+// Results are ending codes of the shared table (0 = done), which the session
+// sends in an end indication when a PC request cannot be carried out.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/htsim/packet.h"
+
+namespace htsim {
+
+namespace fs = std::filesystem;
+
+// DOS-style match ignoring ASCII case: '*' any run, '?' one character;
+// "*.*" matches every name.
+bool Wildcard_Match(const std::string& pattern, const std::string& name);
+bool Has_Wildcards(const std::string& text);
+
+// Splits "a::b::c" into its names (empty names dropped).
+std::vector<std::string> Split_List(const std::string& list);
+
+// Date and time of the last write in local time, seconds cut to even (the
+// two-second resolution of the HT's file system).
+Stamp File_Stamp(const fs::path& p);
+// Sets the last-write time; false when it cannot be set or the stamp is no
+// valid local time.
+bool Set_File_Stamp(const fs::path& p, const Stamp& s);
+// Write protection is the absence of every write permission bit.
+bool Is_Read_Only(const fs::path& p);
+void Set_Read_Only(const fs::path& p, bool on);
+
+// A file found on the disk: where it is, and the HT name it goes by.
+struct DiskEntry {
+  fs::path path;
+  std::string ht_name;
+};
+
+class HtDisk {
+ public:
+  // root must be an existing folder.
+  explicit HtDisk(fs::path root);
+
+  const fs::path& Root() const { return root_; }
+
+  // The native path of an HT path: 0, or 49 when it would leave the disk.
+  int Resolve(const std::string& ht, fs::path* out) const;
+
+  // File information of one file, named ht_name in the record: 0, or 48.
+  int Info(const fs::path& p, const std::string& ht_name, FileInfo* out) const;
+
+  // Regular files for one name of a request, sorted by name: the file itself
+  // for a plain name, the folder's matches for a wildcard name, and with
+  // subfolders the matches in the whole tree below the name's folder
+  // (breadth first). HT names keep the folder part as the request wrote it,
+  // followed by the path below it with '\'. Adds to *out; 0 or 49.
+  int Find(const std::string& name, bool subfolders, std::vector<DiskEntry>* out) const;
+
+  // Deletes the "::"-separated names. Without read_only_too a write-protected
+  // file ends the deletion with 70; folders go only when empty unless
+  // recurse, which also removes a plain name's matches in every subfolder
+  // when the name itself does not exist. 0, 32, 49, 52 or 70.
+  int Delete(const std::string& names, bool read_only_too, bool recurse) const;
+
+  // Moves or renames: 0, 48 (no source), 32 (destination is a folder), 49,
+  // 70 (destination write-protected).
+  int Move(const std::string& from, const std::string& to) const;
+
+  // Capacity and free bytes of the folder's file system, saturated at
+  // 0xFFFFFFFF.
+  void Space(std::uint32_t* total, std::uint32_t* free) const;
+
+  // Applies a set-file-information record: size (when not 0), date and time
+  // (when both given) and the read-only attribute. 0, 43, 44, 48, 49 or 62.
+  int Set_Info(const FileInfo& info) const;
+
+ private:
+  fs::path root_;
+};
+
+// A file being received: the data goes to a temporary file beside the
+// target, which replaces the target (or is appended to it) only when the
+// last block is in, so a broken transfer leaves the target as it was.
+class IncomingFile {
+ public:
+  IncomingFile() = default;
+  ~IncomingFile() { Abandon(); }
+  IncomingFile(const IncomingFile&) = delete;
+  IncomingFile& operator=(const IncomingFile&) = delete;
+
+  // Prepares receiving into target: its folders are made; an existing
+  // write-protected target gives 70 unless overwrite, which lifts the
+  // protection. 0, 49, 54, 62 or 70.
+  int Begin(const fs::path& target, bool append, bool overwrite);
+  // 62 when the bytes cannot be written.
+  int Write(const std::uint8_t* p, std::size_t n);
+  // Keeps at most limit bytes of what arrived (the announced size) and puts
+  // them in place; with a stamp, sets the target's time and attributes.
+  // Returns 0 or 62; *kept gets the bytes that reached the target.
+  int Commit(std::uint64_t limit, const FileInfo* stamp_from, std::uint64_t* kept);
+  // Removes the temporary file, leaving the target alone.
+  void Abandon();
+  bool Open() const { return !temp_.empty(); }
+  std::uint64_t Received() const { return received_; }
+
+ private:
+  fs::path target_;
+  fs::path temp_;
+  std::ofstream out_;
+  bool append_ = false;
+  std::uint64_t received_ = 0;
+};
+
+}  // namespace htsim
