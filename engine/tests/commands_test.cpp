@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -259,6 +260,24 @@ TEST_F(CommandsTest, RepeatedAndLongLinesStopAtTheEndOfTheList) {
   while (big.size() < 32000) big += " abc";
   EXPECT_EQ(Translate(big), "#41");
   EXPECT_STREQ(rox->CommandList, "");
+}
+
+TEST_F(CommandsTest, ArbitraryLinesNeverOverrunASmallList) {
+  // Lines built from the characters the syntax cares about, translated into
+  // heap buffers of random exact sizes: only the system's codes come back and
+  // the list stays a terminated string inside its buffer.
+  std::mt19937 rng(5);
+  const std::string alphabet = "/\\\" :-$SRADNITXPBCEFQ1uro 0123456789ab*.";
+  for (int round = 0; round < 3000; ++round) {
+    std::string line(rng() % 60, ' ');
+    for (char& c : line) c = alphabet[rng() % alphabet.size()];
+    std::size_t cap = 1 + rng() % 80;
+    auto list = std::make_unique<char[]>(cap);
+    list[0] = '\0';
+    short r = rox->Translate_Command(U(line), list.get(), cap);
+    ASSERT_TRUE(r == 0 || r == 37 || r == 41 || r == 77) << line << " -> " << r;
+    ASSERT_LT(strnlen(list.get(), cap), cap) << line;
+  }
 }
 
 // --- Script files ------------------------------------------------------------
