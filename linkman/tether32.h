@@ -1,5 +1,13 @@
 // The link manager: starts and stops the link of the chosen interface,
 // accepts HT connections and runs one engine per HT on its own thread.
+//
+// Threads: Start_A_Session, Stop_A_Session and End_Remaining_Sessions run on
+// the application's window thread (the thread that owns the main window's
+// message target). Everything else happens on the link manager's own
+// threads: one RS-232C thread, or one listener thread per running TCP/IP
+// link plus one thread per connected HT. They report to the main window by
+// posting message 1029 (wParam 0, lParam an ending code) to
+// HandleForTetherToMainWindow.
 #pragma once
 
 #include <cstdint>
@@ -20,3 +28,48 @@ extern int TCPIP_Connections[TCPIP_CONN_SIZE];
 extern unsigned char Gscsi_scan;
 
 extern platform::HWND HandleForTetherToMainWindow;
+
+// Session types of Start_A_Session and Stop_A_Session.
+constexpr unsigned char LINK_RS232C = 1;
+constexpr unsigned char LINK_SCSI = 2;
+constexpr unsigned char LINK_TCPIP = 3;
+
+// Notification posted to HandleForTetherToMainWindow (user base + 5).
+constexpr platform::UINT WM_TETHER_STATUS = platform::WM_USER + 5;
+
+// Starts the link of one type. slot is not used (the application passes 2
+// for RS-232C and 0 otherwise).
+//   RS-232C: one engine on one thread that runs the engine's RS-232C session
+//            loop again and again until the stop.
+//   TCP/IP:  starts the channel layer for TCP/IP, opens and binds the
+//            listening channel (backlog 5), reads the [USE_IP] table and
+//            MAX_IO from device.ini and starts the listener thread.
+//   SCSI:    not part of this build yet: returns -1 and starts nothing.
+// Returns 1 when started; -1 when that type runs already, the type is
+// unknown, or a step failed. A failed TCP/IP step posts its code first:
+// 78 the channel layer did not start, 79 the listening channel did not open,
+// 96 the bind failed (the channel layer is then reset).
+int Start_A_Session(unsigned char type, unsigned int slot);
+
+// Stops the link of one type, on the window thread, dispatching that
+// thread's window messages while it waits (the engines deliver their status
+// synchronously to the window).
+//   RS-232C: asks the engine to end, waits until the RS-232C thread has
+//            acknowledged, ends the thread.
+//   TCP/IP:  asks every busy HT to end (an HT that only waits for a command
+//            is not asked), waits until each has ended, stops the listener,
+//            resets the status records and command buffers of HTs 1..255.
+//            Engines that were not asked go on with their connection.
+// Returns 1 when stopped; -1 when that type is not running (or unknown).
+int Stop_A_Session(unsigned char type, unsigned int ignored);
+
+// For the end of the program: asks every engine that still runs (HTs that
+// sat idle through a stop) to end and waits up to timeout_ms for their
+// threads, dispatching window messages meanwhile. Call it after
+// Stop_A_Session. Returns the number of HT threads still running (0: all
+// ended and joined); -1 while the TCP/IP link still runs.
+int End_Remaining_Sessions(std::uint32_t timeout_ms);
+
+// 1 while a session of that type runs (between a successful start and its
+// stop), else 0.
+int Session_Running(unsigned char type);

@@ -1,0 +1,427 @@
+// The TCP/IP session: start, the listener thread with its connection slot
+// table, the per-HT threads and the stop.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "channel/mux32.h"
+#include "engine/rox32.h"
+#include "linkman/internal.h"
+#include "linkman/tether32.h"
+#include "platform/atomic.h"
+#include "platform/clock.h"
+#include "platform/msgbox.h"
+#include "platform/profile.h"
+#include "tcpip/netport.h"
+
+namespace tether {
+
+namespace {
+
+constexpr int kStartupError = 78;
+constexpr int kOpenError = 79;
+constexpr int kListenError = 80;
+constexpr int kAcceptError = 81;
+constexpr int kBindError = 96;
+
+constexpr int kBindBacklog = 5;
+constexpr int kSlotRecords = 256;
+constexpr int kListedStations = 254;
+constexpr std::size_t kAddressSize = 16;
+constexpr std::size_t kIniLine = 80;
+constexpr std::uint32_t kStopStepMs = 10;
+// MAX_IO when device.ini has no MAX_IO line, as the application keeps it.
+constexpr int kDefaultMaxIo = 100;
+// Close mode that drops a connection at once, without any exchange.
+constexpr unsigned char kCloseAtOnce = 33;
+constexpr unsigned char kCloseHtEnded = 0;
+constexpr unsigned char kCloseOrdinary = 1;
+constexpr const char* kNotFound = "Stringnotfound";
+
+// One connected HT. The thread object is touched only under g_threads_mu;
+// running is set by the listener before the thread starts and cleared by the
+// thread as its very last step.
+struct HtRecord {
+  std::thread thread;
+  std::atomic<bool> running{false};
+};
+
+// One record of the connection slot table (listener thread only).
+struct SlotRecord {
+  char ip[kAddressSize];
+  int ht;
+  int in_use;
+};
+
+struct TcpipState {
+  // Window thread only.
+  bool running = false;
+  std::thread listener;
+  // Set before the listener starts; then read by the listener only.
+  int listen_channel = 0;
+  std::atomic<bool> stop_request{false};
+  std::atomic<bool> listener_ended{false};
+  Pause listen_pause;
+  HtRecord ht[MAX_HT + 1];  // index = HT number
+  // The [USE_IP] address list, index = HT number (1..254).
+  char address[kListedStations + 1][kAddressSize];
+  bool present[kListedStations + 1];
+  SlotRecord slots[kSlotRecords];
+};
+
+std::mutex g_threads_mu;
+
+TcpipState& State() {
+  // Never destroyed: HT threads that are still running when the program
+  // ends must find their records.
+  static TcpipState* const state = new TcpipState;
+  return *state;
+}
+
+int& Mark(int n) { return TCPIP_Connections[n]; }
+
+// ---- Start -----------------------------------------------------------------
+
+void Read_Address_List(TcpipState& st, const std::string& ini) {
+  for (int n = 1; n <= kListedStations; ++n) {
+    std::strcpy(st.address[n], "0");
+    st.present[n] = false;
+  }
+  if (!File_Exists(ini)) {
+    platform::Message_Box("Device.ini File Missing", "Message Box");
+    return;
+  }
+  for (int n = 1; n <= kListedStations; ++n) {
+    char key[8];
+    std::snprintf(key, sizeof key, "%d", n);
+    char value[kAddressSize];
+    platform::Get_Private_Profile_String("USE_IP", key, kNotFound, value, sizeof value, ini.c_str());
+    if (std::strcmp(value, kNotFound) != 0) {
+      std::memcpy(st.address[n], value, sizeof value);
+      st.present[n] = true;
+    }
+  }
+}
+
+// The number after "MAX_IO=" on the last line whose text before its first
+// '=' is exactly MAX_IO (lines cut to 80 characters).
+int Read_Max_Io(const std::string& ini) {
+  std::ifstream in(ini, std::ios::binary);
+  int max_io = -1;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() > kIniLine) line.resize(kIniLine);
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos || line.compare(0, eq, "MAX_IO") != 0) continue;
+    int value = 0;
+    for (std::size_t i = eq + 1; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+      value = value * 10 + (line[i] - '0');
+      if (value > 100000) value = 100000;
+    }
+    max_io = value;
+  }
+  return max_io < 0 ? kDefaultMaxIo : max_io;
+}
+
+void Clear_Slots(TcpipState& st) {
+  for (SlotRecord& s : st.slots) {
+    std::strcpy(s.ip, "0");
+    s.ht = 0;
+    s.in_use = 0;
+  }
+}
+
+// ---- Per-HT thread -----------------------------------------------------------
+
+void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running) {
+  engine->SessionCount = 0;
+  engine->HTNumber = n;
+  const short ending = Current_Session_Runner()(*engine, channel);
+  Close(channel, ending == E_END_FROM_HT ? kCloseHtEnded : kCloseOrdinary);
+  if (ending == E_BREAK_KEY || ending == E_COMMAND_TIMEOUT || engine->RepeatCommand == 0)
+    Clear_Command_Buffer(n);
+  platform::Store(Mark(n), 0);
+  InfoHT& info = Info_Of(n);
+  platform::Store(info.AbortFromGUI, 0);
+  platform::Store(info.BusyFlag, 0);
+  Add_To_Count(-1);
+  delete engine;
+  running->store(false, std::memory_order_release);
+}
+
+// ---- Listener ------------------------------------------------------------------
+
+bool Slot_Exists(const TcpipState& st, int n) {
+  for (const SlotRecord& s : st.slots)
+    if (s.ht == n) return true;
+  return false;
+}
+
+void Put_Slot(TcpipState& st, int index, int n) {
+  if (index < 0 || index >= kSlotRecords) return;
+  SlotRecord& s = st.slots[index];
+  if (n >= 1 && n <= kListedStations)
+    std::memcpy(s.ip, st.address[n], kAddressSize);
+  else
+    std::strcpy(s.ip, "0");
+  s.ht = n;
+  s.in_use = 1;
+}
+
+bool Ht_Idle(int n) {
+  if (n < 1 || n > MAX_HT) return true;
+  const InfoHT& info = Info_Of(n);
+  return platform::Load(info.BusyFlag) == 0 && platform::Load(info.BatchFlag) == 0;
+}
+
+// Frees the slots of idle HTs, front first, until the count is below max.
+void Free_Idle_Slots(TcpipState& st, int max_io) {
+  const int end = max_io < kSlotRecords ? max_io : kSlotRecords;
+  for (int i = 0; i < end && Count() >= max_io; ++i) {
+    SlotRecord& s = st.slots[i];
+    if (s.in_use == 0 || !Ht_Idle(s.ht)) continue;
+    // The records behind it move up one place, up to the first free one.
+    int j = i;
+    while (j + 1 < kSlotRecords && st.slots[j + 1].in_use != 0) {
+      st.slots[j] = st.slots[j + 1];
+      ++j;
+    }
+    std::strcpy(st.slots[j].ip, "0");
+    st.slots[j].ht = 0;
+    st.slots[j].in_use = 0;
+    Add_To_Count(-1);
+  }
+}
+
+// The listening channel is gone: close it and end the listener.
+void End_Listener(TcpipState& st, int code, bool reset) {
+  if (code != 0) Notify(code);
+  Close(st.listen_channel, kCloseHtEnded);
+  if (reset) Reset_Channels();
+  st.listener_ended.store(true);
+}
+
+// Joins HT n's previous thread when it has finished. False when it still runs.
+bool Reap(TcpipState& st, int n) {
+  if (st.ht[n].running.load(std::memory_order_acquire)) return false;
+  std::lock_guard<std::mutex> lock(g_threads_mu);
+  if (st.ht[n].thread.joinable()) st.ht[n].thread.join();
+  return true;
+}
+
+// Starts the engine thread for HT n on channel s. False when it could not.
+bool Start_Ht(TcpipState& st, int n, int s) {
+  RS232_ROX* engine = new (std::nothrow) RS232_ROX;
+  if (engine == nullptr) return false;
+  engine->NetChannel = s;
+  HtRecord& rec = st.ht[n];
+  std::lock_guard<std::mutex> lock(g_threads_mu);
+  rec.running.store(true, std::memory_order_release);
+  try {
+    rec.thread = std::thread(Ht_Thread, n, engine, s, &rec.running);
+  } catch (const std::system_error&) {
+    rec.running.store(false);
+    delete engine;
+    return false;
+  }
+  return true;
+}
+
+void Listener_Thread(TcpipState* state) {
+  TcpipState& st = *state;
+  for (;;) {
+    // 1. Wait for a connection, looking at the stop request between polls.
+    int waiting;
+    for (;;) {
+      if (st.stop_request.load()) {
+        Close(st.listen_channel, kCloseHtEnded);
+        st.stop_request.store(false);
+        return;
+      }
+      waiting = Listen(st.listen_channel, 1);
+      if (waiting != 0) break;
+      st.listen_pause.Sleep_For(Listen_Pause_Ms());
+    }
+    if (waiting < 0) {
+      End_Listener(st, kListenError, false);
+      return;
+    }
+
+    // 2. Accept it, counted against MAX_IO.
+    const int max_io = platform::Load(TCPIP_Connections[TCPIP_MAXIO_INDEX]);
+    bool refuse = false;
+    bool counted_slot = Count() < max_io;
+    if (!counted_slot) {
+      Free_Idle_Slots(st, max_io);
+      counted_slot = Count() < max_io;
+      refuse = !counted_slot;
+    }
+    const int s = Accept(st.listen_channel);
+    if (s == SO_TABLE_FULL || s == SO_NO_STATION) continue;  // the driver refused it
+    if (s < 1) {
+      End_Listener(st, kAcceptError, true);
+      return;
+    }
+    const int n = platform::Load(GTcpIpHtNo);
+    if (n < 1 || n > MAX_HT) {
+      // No HT number to serve it under.
+      Close(s, kCloseAtOnce);
+      continue;
+    }
+    const bool was_marked = platform::Load(Mark(n)) != 0;
+    if (!Reap(st, n)) {
+      if (was_marked) {
+        // A second connection from a listed address while that HT's engine
+        // still runs: one HT never gets two engines.
+        Close(s, kCloseAtOnce);
+        continue;
+      }
+      // The HT's previous thread is on its last steps: wait for it.
+      while (!Reap(st, n)) platform::Sleep_Ms(1);
+    }
+    if (!was_marked) platform::Store(Mark(n), 1);
+    if (refuse) {
+      Add_To_Count(1);
+      Refuse_Connection(s, max_io);
+      if (!was_marked) platform::Store(Mark(n), 0);
+      continue;
+    }
+    if (!Slot_Exists(st, n)) Put_Slot(st, Count(), n);
+    Add_To_Count(1);
+
+    // 5. Greet the HT and give it an engine of its own.
+    HandShake_Accept(s);
+    if (!Start_Ht(st, n, s)) {
+      Close(s, kCloseAtOnce);
+      platform::Store(Mark(n), 0);
+      Add_To_Count(-1);
+      End_Listener(st, 0, false);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int Tcpip_Running() { return State().running ? 1 : 0; }
+
+int Start_Tcpip() {
+  TcpipState& st = State();
+  if (st.running) return -1;
+  if (Startup_Channels(LINK_TCPIP) != 0) {
+    Notify(kStartupError);
+    return -1;
+  }
+  const int channel = Open();
+  if (channel <= 0) {
+    Reset_Channels();
+    Notify(kOpenError);
+    return -1;
+  }
+  if (Bind(channel, kBindBacklog) != 0) {
+    Notify(kBindError);
+    Close(channel, kCloseHtEnded);
+    Reset_Channels();
+    return -1;
+  }
+  const std::string ini = Device_Ini_Path();
+  Read_Address_List(st, ini);
+  Clear_Slots(st);
+  platform::Store(TCPIP_Connections[TCPIP_MAXIO_INDEX], Read_Max_Io(ini));
+
+  // Threads of HTs that ended since the last stop.
+  for (int n = 1; n <= MAX_HT; ++n) Reap(st, n);
+  st.listen_channel = channel;
+  st.stop_request.store(false);
+  st.listener_ended.store(false);
+  st.listen_pause.Reset();
+  try {
+    st.listener = std::thread(Listener_Thread, &st);
+  } catch (const std::system_error&) {
+    Close(channel, kCloseHtEnded);
+    Reset_Channels();
+    return -1;
+  }
+  st.running = true;
+  return 1;
+}
+
+int Stop_Tcpip() {
+  TcpipState& st = State();
+  if (!st.running) return -1;
+
+  // 1-2. Ask the busy HTs to end and wait until each has, keeping the
+  // window's messages flowing (their engines send their status to it).
+  bool asked[MAX_HT + 1] = {};
+  for (int n = 1; n <= MAX_HT; ++n) {
+    InfoHT& info = Info_Of(n);
+    if (platform::Load(info.BusyFlag) != 0) {
+      platform::Store(info.AbortFromGUI, 1);
+      asked[n] = true;
+    }
+  }
+  for (int n = 1; n <= MAX_HT; ++n) {
+    if (!asked[n]) continue;
+    const InfoHT& info = Info_Of(n);
+    HtRecord& rec = st.ht[n];
+    // A busy mark without a running engine would never be answered.
+    Wait_Pumping([&info, &rec] {
+      return platform::Load(info.AbortFromGUI) == 0 || !rec.running.load(std::memory_order_acquire);
+    }, kStopStepMs);
+  }
+
+  // 3. Stop the listener; it finishes an accept or a refusal in progress.
+  if (!st.listener_ended.load()) {
+    st.stop_request.store(true);
+    st.listen_pause.Wake();
+    Wait_Pumping([&st] { return !st.stop_request.load() || st.listener_ended.load(); }, kStopStepMs);
+  }
+  st.listener_ended.store(false);
+  if (st.listener.joinable()) st.listener.join();
+
+  // 4. Reset the status records and command buffers.
+  for (int n = 1; n <= MAX_HT; ++n) {
+    InfoHT& info = Info_Of(n);
+    platform::Store(info.AbortFromGUI, 0);
+    platform::Store(info.BatchFlag, 0);
+    platform::Store(info.CheckFlag, 0);
+    platform::Store(info.EnableFlag, 0);
+    platform::Store(info.HTNo, std::uint16_t{0});
+    platform::Store(info.SNo, std::uint16_t{0});
+    platform::Store(info.Mode, std::uint16_t{0});
+    platform::Store(info.Cent, std::uint16_t{0});
+    platform::Store(info.BusyFlag, 0);
+    platform::Store(info.IsAdded, 0);
+    platform::Store(info.CurrentlySelected, 0);
+    platform::Store(info.StartStatus, 0);
+    platform::Store(info.WaitingGUICommand, 0);
+    Clear_Command_Buffer(n);
+  }
+
+  // 5. Release the threads that have ended; the others end on their own.
+  for (int n = 1; n <= MAX_HT; ++n) Reap(st, n);
+  st.running = false;
+  return 1;
+}
+
+int End_Tcpip_Sessions(std::uint32_t timeout_ms) {
+  TcpipState& st = State();
+  if (st.running) return -1;
+  for (int n = 1; n <= MAX_HT; ++n)
+    if (st.ht[n].running.load(std::memory_order_acquire)) platform::Store(Info_Of(n).AbortFromGUI, 1);
+  const std::uint64_t deadline = platform::Monotonic_Ms() + timeout_ms;
+  auto still_running = [&st] {
+    int left = 0;
+    for (int n = 1; n <= MAX_HT; ++n)
+      if (st.ht[n].running.load(std::memory_order_acquire)) ++left;
+    return left;
+  };
+  Wait_Pumping([&] { return still_running() == 0 || platform::Monotonic_Ms() >= deadline; }, kStopStepMs);
+  for (int n = 1; n <= MAX_HT; ++n) Reap(st, n);
+  return still_running();
+}
+
+}  // namespace tether
