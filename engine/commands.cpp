@@ -422,8 +422,9 @@ unsigned char RS232_ROX::Get_Script_Command(char* out, std::size_t size, short* 
   } while (c == '\n');
   std::size_t n = 0;
   while (c != EOF && c != '\n') {
-    // Room is kept for the "//" that closes the last line.
-    if (n + 3 > size) return fail(E_SCRIPT_TOO_BIG);
+    // Room is kept for this character, the "//" that closes the last line
+    // and the NUL.
+    if (n + 4 > size) return fail(E_SCRIPT_TOO_BIG);
     out[n++] = static_cast<char>(c);
     c = next();
   }

@@ -346,6 +346,15 @@ TEST_F(ScriptTest, ALineThatDoesNotFitEndsTheScriptWith97) {
   EXPECT_STREQ(out, "");
   EXPECT_EQ(rox->ScriptFile, nullptr);
 
+  // The boundary: a last line of 10 characters needs 13 bytes.
+  for (std::size_t size : {std::size_t{13}, std::size_t{12}}) {
+    Open("/B 4567890");
+    auto exact = std::make_unique<char[]>(size);
+    EXPECT_EQ(rox->Get_Script_Command(exact.get(), size, &error), 0);
+    EXPECT_STREQ(exact.get(), size == 13 ? "/B 4567890//" : "");
+    EXPECT_EQ(error, size == 13 ? 0 : E_SCRIPT_TOO_BIG);
+  }
+
   // The short form reads the longest line a script may hold (and its "//").
   Open(std::string(32767, 'x'));
   std::vector<std::string> lines = Read_All();
