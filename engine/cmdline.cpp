@@ -5,6 +5,7 @@
 // Every write into a caller's buffer is bounded by the size the caller gives
 // (or, for the forms without a size, by the size their contract in rox32.h
 // names). Work is done in std::string and copied out once.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
