@@ -41,7 +41,7 @@ Output: one line per exchange on standard output, words and key=value fields:
   link ...   connection, greeting, handshake, resends, close
   ht ...     a request the HT made and what the PC answered
   pc ...     a request the PC made and what the HT did
-  pc end class=0x05 detail=0x02 code=73 "PC Sends End Indication"
+  pc end class=0x05 detail=0x04 code=75 "Command Timout Error"
   ht end ... the HT's own end indication
   error ...  what went wrong
   result NAME exit=N   always the last line
