@@ -197,13 +197,5 @@ TEST_F(StartupChannels, DriverInitResult) {
   EXPECT_EQ(Startup_Channels(3), -40);
 }
 
-TEST_F(StartupChannels, BuiltInDriversAnswerNoDriver) {
-  Write_Ini(kFullIni);
-  const ChannelDriver* recording = Set_Channel_Driver(1, nullptr);
-  EXPECT_EQ(Startup_Channels(2), CH_NO_DRIVER);
-  EXPECT_EQ(Open(), CH_NO_DRIVER);
-  Set_Channel_Driver(1, recording);
-}
-
 }  // namespace
 }  // namespace channel_test
