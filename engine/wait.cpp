@@ -1,11 +1,9 @@
 // The wait state: the HT is the master. It sends a request, the PC carries
 // it out against its own files and clock and answers it. The HT's idle
 // notice hands the mastership to the PC (idle state).
-#include <cctype>
 #include <cstring>
 #include <string>
 
-#include "engine/bounded.h"
 #include "engine/rox32.h"
 #include "engine/states_local.h"
 #include "platform/msgbox.h"
