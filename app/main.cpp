@@ -1,17 +1,47 @@
-// tarnel: the operator's program. For now it only tells its version and usage.
+// tarnel: the operator's program. This build runs it headless, as a server
+// that logs what happens (the operator window comes later).
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <string>
+
+#include "app/server/server.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"tarnel - file exchange with handheld terminals"};
   bool version = false;
+  bool headless = false;
+  std::string program_dir;
   app.add_flag("--version", version, "Print the version and exit");
-  CLI11_PARSE(app, argc, argv);
+  app.add_flag("--headless", headless,
+               "Run as a server without a window: start the Link Manager for the interface that "
+               "device.ini's IF names, log every status to standard output, stop on SIGINT or SIGTERM");
+  app.add_option("--program-dir", program_dir,
+                 "Folder that holds device.ini and panelset.ini (default: the executable's folder)");
+  app.footer(
+      "Exit status: 0 after an orderly stop; 1 when the server cannot start (the reason goes to\n"
+      "standard error); 2 for a usage error; 3 when sessions did not end in time at the stop.\n"
+      "Other programs hand in commands with tarnelctl (same --program-dir).");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int r = app.exit(e);
+    return r == 0 ? 0 : 2;
+  }
   if (version) {
     std::cout << "tarnel " << TARNEL_VERSION << "\n";
     return 0;
   }
-  std::cout << "tarnel " << TARNEL_VERSION << "\n" << app.help();
-  return 0;
+  if (!headless) {
+    std::cerr << "tarnel: the operator window is not part of this build; run with --headless\n";
+    std::cerr << app.help();
+    return 2;
+  }
+
+  HeadlessServer server(std::cout, std::cerr);
+  ServerConfig config;
+  config.program_dir = program_dir;
+  std::string why;
+  if (!server.Start(config, &why)) return SERVER_CANNOT_START;
+  return server.Run();
 }

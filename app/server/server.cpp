@@ -1,0 +1,250 @@
+#include "app/server/server.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "app/core/devini.h"
+#include "app/core/panelset.h"
+#include "app/core/progdir.h"
+#include "app/core/startup.h"
+#include "app/core/text.h"
+#include "app/server/detail_log.h"
+#include "app/server/status_line.h"
+#include "channel/mux32.h"
+#include "engine/rox32.h"
+#include "linkman/tether32.h"
+#include "platform/atomic.h"
+#include "platform/clock.h"
+#include "platform/msgbox.h"
+#include "platform/signals.h"
+
+namespace {
+
+constexpr int kRs232 = 0;
+constexpr int kScsi = 1;
+constexpr int kTcpip = 2;
+
+// The Start_A_Session type and argument of each interface.
+unsigned char Session_Type(int interface_type) { return static_cast<unsigned char>(interface_type + 1); }
+unsigned int Session_Arg(int interface_type) { return interface_type == kRs232 ? 2 : 0; }
+
+const char* Interface_Name(int interface_type) {
+  switch (interface_type) {
+    case kRs232: return "RS-232C";
+    case kScsi: return "SCSI";
+    case kTcpip: return "TCP/IP";
+  }
+  return "none";
+}
+
+int Interface_From_If(const char* text) {
+  if (core_text::Same_Text(text, "RS232C")) return kRs232;
+  if (core_text::Same_Text(text, "SCSI")) return kScsi;
+  if (core_text::Same_Text(text, "ETHERNET")) return kTcpip;
+  return -1;
+}
+
+bool Device_Ini_Exists() {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(Program_File("device.ini"), ec);
+}
+
+}  // namespace
+
+HeadlessServer::HeadlessServer(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+HeadlessServer::~HeadlessServer() {
+  data_copy_.Stop();
+  if (signals_) platform::End_Stop_Signal_Watch();
+  platform::Set_Message_Box_Handler({});
+  if (platform::Load(HandleForROXToMainWindow) == this) {
+    platform::Store(HandleForROXToMainWindow, static_cast<platform::HWND>(nullptr));
+    platform::Store(HandleForTetherToMainWindow, static_cast<platform::HWND>(nullptr));
+    platform::Store(HandleForDriverToMainWindow, static_cast<platform::HWND>(nullptr));
+  }
+}
+
+void HeadlessServer::Log(const std::string& line) {
+  std::lock_guard<std::mutex> lock(log_mu_);
+  out_ << line << std::endl;
+}
+
+bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
+  config_ = config;
+  auto fail = [&](const std::string& text) {
+    if (why) *why = text;
+    err_ << "tarnel: " << text << std::endl;
+    data_copy_.Stop();
+    return false;
+  };
+  if (!config.program_dir.empty() && !Set_Program_Directory(config.program_dir))
+    return fail("program directory " + config.program_dir + " is not a folder that can be used");
+  const std::string dir = Get_Program_Directory();
+
+  // Message boxes become log lines; they never wait for anybody.
+  platform::Set_Message_Box_Handler([this](const std::string& text, const std::string& caption, unsigned flags) {
+    Log(Time_Text(platform::Get_Local_Time()) + " message " + caption + ": " + text);
+    return (flags & 0x0F) == platform::MB_YESNO ? platform::IDYES : platform::IDOK;
+  });
+
+  Load_Run_Options();
+  if (GRunOptions.single_instance && Send_Data_Copy(dir, Data_Copy_Tag(DC_PING, 0), "", 1000) == 1)
+    return fail("another tarnel already serves " + dir + " (panelset.ini: DUPLICATE=OFF)");
+
+  if (!Load_Device_And_Panel_Settings()) return fail("no device.ini in " + dir);
+  Apply_Settings_To_Globals(this);
+  interface_type_ = Interface_From_If(GDeviceSettings.IF);
+  if (interface_type_ < 0)
+    return fail(std::string("device.ini: IF=") + GDeviceSettings.IF + " names no interface (RS232C, SCSI, ETHERNET)");
+  for (int i = 0; i < 256; ++i) platform::Store(HTInfoAry[i].CheckFlag, 0);
+
+  std::string ipc_why;
+  const int ipc = data_copy_.Start(dir, this, &ipc_why);
+  if (ipc == 0)
+    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket of " + dir + " is owned by another instance");
+  else if (ipc < 0)
+    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket not available: " + ipc_why);
+
+  if (config.watch_signals) {
+    signals_ = platform::Start_Stop_Signal_Watch(this, WM_SERVER_SIGNAL);
+    if (!signals_) return fail("cannot watch the stop signals");
+  }
+
+  // The headless server is server mode: the link starts at once.
+  if (GRunOptions.one_shot) platform::Store(OneShotMode, std::int32_t{1});
+  Start_Link_Manager();
+  if (!link_running_) {
+    // The link manager posted why; show those lines first.
+    platform::Pump_Messages();
+    return fail(Start_Failure_Text());
+  }
+  std::string where = Interface_Name(interface_type_);
+  if (interface_type_ == kTcpip) where += std::string(" port ") + GDeviceSettings.PORTNO;
+  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + dir);
+  return true;
+}
+
+std::string HeadlessServer::Start_Failure_Text() const {
+  if (interface_type_ == kScsi) return "the SCSI interface is not part of this build";
+  if (!Device_Ini_Exists()) return "device.ini disappeared";
+  std::string text = "cannot start the Link Manager for " + std::string(Interface_Name(interface_type_));
+  switch (last_link_code_) {
+    case 78:
+      return text + ": Startup Error (device.ini's [" +
+             (interface_type_ == kTcpip ? std::string("ETHERNET") : std::string("RS232C")) +
+             "] section is missing or holds a bad value)";
+    case 79:
+      return text + ": Open Error (no listening socket could be opened)";
+    case 96:
+      return text + ": Bind Error (port " + GDeviceSettings.PORTNO + " is in use or cannot be bound)";
+    default:
+      return last_link_code_ ? text + ": " + Ending_Text(last_link_code_) : text;
+  }
+}
+
+void HeadlessServer::Start_Link_Manager() {
+  if (closing_) return;
+  if (!Device_Ini_Exists()) {
+    platform::Message_Box("Device.ini File missing \n Cannot establish communication", "Message Box");
+    return;
+  }
+  if (link_running_) return;
+  const unsigned char type = Session_Type(interface_type_);
+  if (Start_A_Session(type, Session_Arg(interface_type_)) < 0) {
+    platform::Message_Box("Error Starting LinkManager", "Message Box");
+    return;
+  }
+  link_running_ = true;
+}
+
+void HeadlessServer::Stop_Link_Manager() {
+  if (!link_running_) return;
+  link_running_ = false;
+  Log(Time_Text(platform::Get_Local_Time()) + " stopping the Link Manager");
+  if (Stop_A_Session(Session_Type(interface_type_), Session_Arg(interface_type_)) < 0)
+    platform::Message_Box("Error Stopping LinkManager", "Message Box");
+  for (int ht = 1; ht <= MAX_HT; ++ht) {
+    InfoHT& info = Info_Of(ht);
+    platform::Store(info.BatchFlag, 0);
+    platform::Store(info.CurrentlySelected, 0);
+    platform::Store(info.CheckFlag, 0);
+  }
+  command_flags_ = true;
+}
+
+void HeadlessServer::Request_Stop() { platform::Post_Message(this, WM_SERVER_STOP, 0, 0); }
+
+int HeadlessServer::Run() {
+  while (!quit_) {
+    platform::Pump_Messages();
+    if (quit_) break;
+    platform::Wait_Message(platform::kWaitForever);
+  }
+  Shutdown();
+  return exit_status_;
+}
+
+void HeadlessServer::Shutdown() {
+  closing_ = true;
+  Stop_Link_Manager();
+  const int left = End_Remaining_Sessions(config_.end_wait_ms);
+  if (left > 0) {
+    Log(Time_Text(platform::Get_Local_Time()) + " " + std::to_string(left) + " session(s) did not end in time");
+    exit_status_ = SERVER_UNCLEAN_END;
+  }
+  data_copy_.Stop();
+  if (signals_) {
+    platform::End_Stop_Signal_Watch();
+    signals_ = false;
+  }
+  Log(Time_Text(platform::Get_Local_Time()) + " stopped");
+}
+
+void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
+  const platform::LocalTime now = platform::Get_Local_Time();
+  InfoHT info{};
+  if (ht >= 1 && ht <= MAX_HT) info = Snapshot_Of(static_cast<int>(ht));
+  if (ht == 0) last_link_code_ = static_cast<int>(value);
+  Log(Status_Line(now, ht, value, info));
+  if (GPanelSettings.detail_log == 1) {
+    if (ht == 0 && value != 0)
+      Log_Error_Window(Detail_Log_Path(), 0, Ending_Text(static_cast<int>(value)).c_str());
+    else if (ht != 0 && Opens_Error_Window(info))
+      Log_Error_Window(Detail_Log_Path(), static_cast<int>(ht), Ending_Text(info.Index).c_str());
+  }
+}
+
+void HeadlessServer::Handle(const platform::Message& m) {
+  switch (m.msg) {
+    case WM_HT_STATUS:
+      On_Status(m.wParam, m.lParam);
+      break;
+    case WM_ONESHOT_END:
+      Log(Time_Text(platform::Get_Local_Time()) + " one-shot session ended");
+      quit_ = true;
+      break;
+    case WM_SERVER_SIGNAL: {
+      const char* name = m.wParam == SIGINT ? "SIGINT" : "SIGTERM";
+      if (closing_ || quit_) {
+        // A second signal while stopping: give up waiting for the sessions.
+        Log(Time_Text(platform::Get_Local_Time()) + " " + name + " again: ending at once");
+        std::_Exit(SERVER_UNCLEAN_END);
+      }
+      Log(Time_Text(platform::Get_Local_Time()) + " " + name + ": stopping");
+      quit_ = true;
+      break;
+    }
+    case WM_SERVER_STOP:
+      quit_ = true;
+      break;
+    case WM_DATA_COPY: {
+      auto* call = reinterpret_cast<DataCopyCall*>(m.lParam);
+      call->reply = Handle_Data_Copy(call->tag, call->data.data(), call->data.size(), *this);
+      break;
+    }
+    default:
+      break;
+  }
+}

@@ -1,0 +1,86 @@
+// The headless server: tarnel without a window. It starts up as the
+// operator application does (run options, device.ini, panelset.ini, the
+// libraries' globals), starts the Link Manager at once for the interface
+// that IF names, and then handles what the main window would: the
+// notifications (one log line each on the output stream), message boxes
+// (log lines), data-copy requests from other programs (a local socket) and
+// the stop signals SIGINT and SIGTERM, which stop the Link Manager in order.
+//
+// Threads: construct, Start and Run on one thread (the "window thread");
+// it owns the message target through which everything arrives.
+#pragma once
+
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "app/server/datacopy.h"
+#include "app/server/ipc.h"
+#include "platform/window.h"
+
+struct ServerConfig {
+  std::string program_dir;          // empty: the executable's folder
+  bool watch_signals = true;        // SIGINT/SIGTERM stop the server
+  std::uint32_t end_wait_ms = 90000;  // how long sessions may take to end at exit
+};
+
+// Exit statuses of the server.
+enum ServerExit : int {
+  SERVER_OK = 0,
+  SERVER_CANNOT_START = 1,
+  SERVER_UNCLEAN_END = 3,  // sessions still ran when the program had to end
+};
+
+class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
+ public:
+  HeadlessServer(std::ostream& out, std::ostream& err);
+  ~HeadlessServer() override;
+
+  // Starts up. False when the server cannot run; *why then says why in one
+  // line (also written to the error stream), and nothing is left running.
+  bool Start(const ServerConfig& config, std::string* why);
+
+  // Handles messages until a stop signal, Request_Stop or the end of a
+  // one-shot run; then stops the Link Manager, waits for the sessions to
+  // end and returns the exit status.
+  int Run();
+
+  // Asks Run to end, from any thread.
+  void Request_Stop();
+
+  // The message target.
+  void Handle(const platform::Message& m) override;
+
+  // DataCopyHost.
+  int Interface_Type() const override { return interface_type_; }
+  void Command_Flags_Off() override { command_flags_ = false; }
+  bool Link_Manager_Running() const override { return link_running_; }
+  void Start_Link_Manager() override;
+
+  // Writes one log line (thread-safe).
+  void Log(const std::string& line);
+
+ private:
+  void Stop_Link_Manager();
+  void On_Status(platform::WPARAM ht, platform::LPARAM value);
+  void Shutdown();
+  std::string Start_Failure_Text() const;
+
+  std::ostream& out_;
+  std::ostream& err_;
+  std::mutex log_mu_;
+  ServerConfig config_;
+  int interface_type_ = -1;     // 0 RS-232C, 1 SCSI, 2 TCP/IP
+  bool link_running_ = false;
+  bool command_flags_ = true;
+  bool quit_ = false;
+  bool closing_ = false;
+  int exit_status_ = SERVER_OK;
+  int last_link_code_ = 0;      // last code the link manager posted
+  bool signals_ = false;
+  DataCopyServer data_copy_;
+};
+
+// Message numbers of the server's own target.
+constexpr platform::UINT WM_SERVER_SIGNAL = platform::WM_USER + 80;
+constexpr platform::UINT WM_SERVER_STOP = platform::WM_USER + 81;
