@@ -23,11 +23,14 @@
 
 #include "platform/window.h"
 
-// Selected interface: 0 RS-232C, 1 SCSI, 2 TCP/IP (type argument minus one).
+// Selected interface: 0 RS-232C, 1 SCSI, 2 TCP/IP (type argument minus one);
+// -1 until the first Startup_Channels. Written by Startup_Channels (and by
+// test fakes); read across threads with platform::Load.
 extern int GInterface;
 
 // The application's module path (program directory + executable name), set
-// before the first Startup_Channels; device.ini is read from its folder.
+// by the application (app/core/progdir.h) before the first Startup_Channels;
+// device.ini is read from its folder. Null: no device.ini can be found.
 struct InstanceHandle {
   char module_path[1024];
 };
