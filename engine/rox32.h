@@ -670,22 +670,137 @@ class RS232_ROX : public ROX32 {
   // Clears this HT's command buffer (all 2000 bytes) and SetClockPending.
   void Clear_UI_Command();
 
-  // --- File transfer (transfer.cpp) ------------------------------------------
-  // The transfer states and the session steps that lead into them. Every
-  // one returns 0 to go on or an ending code, polls the abort flag with
-  // Poll_Abort_Flag where it waits (29), and treats an end indication from
-  // the HT as 72 after logging (Receive_Answer). Sends that fail give 71
-  // in the wait state's steps and, through Send_Failure, 72 in the idle
-  // state's steps. Until transfer.cpp defines them, transfer_pending.cpp
-  // holds placeholders that answer 30.
+  // --- File transfer (transfer.cpp, transfer_list.cpp, transfer_update.cpp) --
+  // The transfer states, the session steps that lead into them, the send
+  // list and the update step. Every step returns 0 to go on or an ending
+  // code, polls the abort flag with Poll_Abort_Flag where it waits (29), and
+  // treats an end indication from the HT as 72 after logging it. Sends that
+  // fail give 71 in the transfer states and the wait state's steps and,
+  // through Send_Failure, 72 in the idle state's steps. PC paths of files in
+  // transfer fit CurrentFile (259 characters); a longer one gives 54.
+  //
+  // Whole files or nothing: a file received in replace mode goes to a hidden
+  // staging file in the PC file's folder and replaces the PC file only after
+  // its last block (by rename), so a failed receive leaves the previous file
+  // as it was, or no file when there was none. In append mode the data goes
+  // to a temporary file and is appended after the last block under the
+  // system-wide named lock of the PC file, so appends of several engines
+  // never interleave and a failed one appends nothing.
 
-  // States 2 to 5. command is the current basic command in CommandList (the
-  // 'S' or 'R' that started the transfer; an empty string for transfers the
-  // HT started). Each sets State to the next state.
+  // Number of files and bytes a transfer information announces.
+  struct transferinfotag {
+    std::uint16_t FileCount;
+    std::uint32_t TotalBytes;
+  };
+
+  // Buffer size Get_FullPath's short form needs.
+  static constexpr std::size_t FULL_PATH_SIZE = 1000;
+
+  // States 2 to 5. command points at the current basic command in
+  // CommandList (the 'S' or 'R' that started the transfer, closed by the
+  // byte 7); it is looked at only when PcDriven is set. Each sets State to
+  // the next state.
+  // State 2: takes the HT's answer ('S' 't' or 'S' 'd', else 34), reads the
+  // next name of ListFile, opens it as SourceFile (108 denied, 54 other)
+  // and sends its file information 'S' 'i' (49 when it vanished); State 4.
   short File_Info_Tx_State_Process(int channel, char* command);
+  // State 4: takes the answer to the file information ('S'/'A' 'i', else
+  // 34), sends the file (Send_File_Data) and closes it; State 2 while files
+  // remain, else ListFile is deleted, State 1 (PcDriven) or 0, and the HT's
+  // final answer is taken.
   short File_Data_Tx_State_Process(int channel);
+  // State 3: takes the HT's file information 'S' 'i' (else 34), works out
+  // the PC path, creates its folder (41), refuses a write-protected PC file
+  // without TransferOption (70), checks that the folder takes new files
+  // (108 denied, 54 other), keeps the information in SavedInfo and answers
+  // (response kind 1); State 5.
   short File_Info_Rx_State_Process(int channel, char* command);
+  // State 5: receives the file (Receive_File_Data); on success applies date,
+  // time and attributes of SavedInfo (replace mode), answers with response
+  // kind 2, and goes to State 3 while files remain, else State 1 (PcDriven)
+  // or 0 with TransferOption cleared.
   short File_Data_Rx_State_Process(int channel);
+
+  // Sends the open file as data blocks of MAX_WRITE_SIZE bytes (at most
+  // 64998, the most a packet carries; 0 counts as 2032) with the letter of
+  // the HT's last answer (PacketBuf[1]) and sub-command 'd'; the last block
+  // carries 0xF1, the others 0xF0; an empty file is one empty block.
+  // Reports progress (mode 1) whenever its percentage rises. 0, 59 size
+  // unknown, 63 the file could not be read whole (also when it shrank while
+  // being sent), 71 a send or poll failed, 72 the HT ended the session, 29.
+  short Send_File_Data(int channel, std::FILE* file);
+  // Receives the data blocks of the file CurrentFile into a staging file
+  // (HtSendsFile 0: replace mode) or a temporary file (HtSendsFile 1:
+  // append mode), keeping at most BytesExpected bytes, then replaces or
+  // appends to the PC file as described above. Reports progress (mode 2,
+  // never above 100). 0, 29, 34, 35 block out of sequence, 38, 54, 62, 63,
+  // 71, 72, 86, 108, or a validation code. Leaves no staging or temporary
+  // file behind.
+  short Receive_File_Data(int channel);
+
+  // Expands the "::"-separated source names of names (up to "##", if any)
+  // into ListFile (each name followed by "::", a '*' after each source
+  // name; noList writes nothing) and counts files and bytes into out. A
+  // name without '\' stands for ".\name". subFolders searches the whole tree
+  // below each name's folder (symbolic links to folders are not entered).
+  // ListFile is emptied first and rewound at the end. 0, 48 no file at all
+  // (or a plain name that cannot be opened), 41 no memory or more than 65535
+  // files, 54 no ListFile, 59 rewind failed, 62 write failed. The byte total
+  // saturates at 0xFFFFFFFF.
+  short Get_Trns_Info(const char* names, transferinfotag* out, unsigned char noList,
+                      unsigned char subFolders);
+  // Reads the next name of ListFile up to "::" into out (size bytes; the
+  // short form CurrentFile's size); every '*' before it adds one to
+  // GroupIndex. Low byte of the result: 1 when the list ended before the
+  // name's "::". 0x100 is added when the name did not fit (out empty).
+  unsigned short Read_OneName(char* out, std::size_t size);
+  unsigned short Read_OneName(char* out);
+  // Appends name and "::" to ListFile and sets ListRewind; for letter 'S'
+  // also FileCount + 1 and the file's size added to BytesExpected. 0, 54 no
+  // ListFile, 62 write failed.
+  short Update_FileList(const char* name, unsigned char letter);
+  // Relative path of name below its source folder, into out (cleared; size
+  // bytes, the short form FULL_PATH_SIZE). For a command 'S' whose first
+  // word holds R: source name GroupIndex of the command's list gives the
+  // folder (up to its last '\'), cut from the front of name; a source
+  // without '\' cuts a leading ".\". For other commands whose first word
+  // holds W: the first source whose folder occurs in name (ignoring case)
+  // gives the rest of name after it, in lower case. 1 when out holds a '\'
+  // (a path below that folder), else 0.
+  unsigned char Get_FullPath(const char* command, const char* name, char* out, std::size_t size);
+  unsigned char Get_FullPath(const char* command, const char* name, char* out);
+  // list is a list text whose first name starts two characters in. out =
+  // name without the folder part (up to the last '\' of list before "##");
+  // when list holds no '\', name without a leading ".\" (or "."). 1 when out
+  // holds a '\'. out needs strlen(name) + 1 bytes (sized form: size).
+  static unsigned char Get_Path(const char* list, const char* name, char* out, std::size_t size);
+  static unsigned char Get_Path(const char* list, const char* name, char* out);
+  // Transfer information 'S' 't'. letters null (or letters[0] 'S'): command
+  // is a send command "S[R][U][O] list##htdest" (37 without "##"); with U
+  // the count and total come from FileCount and BytesExpected of the
+  // preceding update step, otherwise from Get_Trns_Info (sub-folders for R);
+  // the overwrite flag is O. letters[0] 'R': command is the name list of
+  // the HT's request letters[0..1] (sub-folders for 'w'), overwrite 0.
+  // Returns 0 or the list's code; out holds the packet.
+  short Make_TrnsInfo_Packet(const char* command, unsigned char* out, const unsigned char* letters);
+
+  // The update step for one source name of a 'V' command ('S', 'R' or 'G'):
+  // in mode 'S' a name with wildcards, or any name with subFolders, is
+  // searched on the PC (folder list of at most 24575 characters, 41 beyond)
+  // and each match goes through Process_Onefile (48 when nothing matches; a
+  // plain name whose PC file does not exist is 48 too). 0 or the code.
+  short Process_Updation(int channel, const char* name, const char* command, unsigned char* packet,
+                         unsigned char mode, unsigned char subFolders);
+  // Asks the HT for the file information of one name ('V' 'f', then 'V' 'n'
+  // for further matches of a pattern in modes 'R' and 'G') and puts what
+  // must move on the update list (Update_FileList): in mode 'S' the PC file
+  // when the HT lacks it or the PC copy is newer, in mode 'R' the HT name
+  // when the HT copy is newer; mode 'G' appends each answer to the
+  // file-information report. source is the source name the PC file was
+  // found under (null: name itself). 0, 38/71 a send failed, 34 an answer
+  // that is no file information, 72, or a receive or validation code.
+  short Process_Onefile(int channel, const char* name, const char* command, unsigned char* packet,
+                        unsigned char mode, const char* source = nullptr);
 
   // Wait state, with the validated request in PacketBuf and RxFrame:
   // 'A' 'i' the HT sends one file on its own: State 5, FileCount 1,
@@ -697,8 +812,9 @@ class RS232_ROX : public ROX32 {
   // 't' for the names in RxFrame.Name (sub-folders for 'w'); FileCount =
   // its count.
   short Wait_HT_Requests_Files(int channel);
-  // 'S' 't' the HT announces files: State 3, FileCount = Count,
-  // TransferOption = Option; answers response kind 0 ("St").
+  // 'S' 't' the HT announces files: State 3 (0 for an empty announcement),
+  // FileCount = Count, TransferOption = Option; answers response kind 0
+  // ("St").
   short Wait_HT_Announces_Files(int channel);
 
   // Idle state, with command the basic command (a copy, without its byte 7).
@@ -707,10 +823,13 @@ class RS232_ROX : public ROX32 {
   // open for reading (108 denied, 54 other failure), CurrentFile, sent.
   short Idle_Send_One_File(int channel, const char* command);
   // 'R...' / 'RA ...': State 3, transfer request sent, the HT's 'S' 't'
-  // received (34 anything else), FileCount = its count, answered "St".
+  // received (34 anything else), FileCount = its count, answered "St". 37
+  // for a fetch list without "##" (no PC destination). An announcement of
+  // no files leaves State 1.
   short Idle_Fetch_Files(int channel, const char* command);
   // 'S...': State 2, transfer information built (its error is the result),
-  // FileCount = its count, sent.
+  // FileCount = its count, sent. With U and an empty update list nothing is
+  // sent and State stays 1.
   short Idle_Send_Files(int channel, const char* command);
   // 'VS', 'VR', 'VG': the update step. *next points at this 'V' command in
   // CommandList. When nothing was put on the update list (and the mode is
