@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -121,6 +122,15 @@ int main(int argc, char** argv) {
   if (!htsim::Check_Steps(options.steps, &why)) {
     std::cout << "error " << why << std::endl;
     return Finish(htsim::kExitUsage);
+  }
+
+  for (const htsim::Step& st : options.steps) {
+    const bool needs_disk = st.kind == htsim::StepKind::kAppend ||
+                            st.kind == htsim::StepKind::kSend || st.kind == htsim::StepKind::kFetch;
+    if (needs_disk && disk_dir.empty()) {
+      std::cout << "error step '" << st.text << "' needs --disk" << std::endl;
+      return Finish(htsim::kExitUsage);
+    }
   }
 
   std::unique_ptr<htsim::HtDisk> disk;

@@ -349,6 +349,39 @@ TEST_F(SessionTest, SendsFilesThePcAsksFor) {
   EXPECT_TRUE(Said("pc send A:\\OUT\\A.DAT bytes=12000 blocks=2"));
 }
 
+TEST_F(SessionTest, AppendsMovesAndSetsInformationForThePc) {
+  Put("log.txt", "one;");
+  const int code = Run({"idle"}, [](Pc& pc) -> unsigned char {
+    EXPECT_TRUE(pc.Expect(kCommand, 'I', 0));
+    FileInfo f;
+    f.size = 4;
+    f.stamp = {2004, 3, 7, 13, 45, 30};
+    f.name = "A:\\LOG.TXT";
+    EXPECT_TRUE(pc.Send(File_Info_Packet(kCommand, 'A', 'i', f)));
+    EXPECT_TRUE(pc.Expect(kResponse, 'A', 'i'));
+    EXPECT_TRUE(pc.Send(Data_Block('A', 0, reinterpret_cast<const std::uint8_t*>("two;"), 4, true)));
+    EXPECT_TRUE(pc.Expect(kResponse, 'A', 'd'));
+    EXPECT_TRUE(pc.Send(Text_Packet(kCommand, 'M', 0, "A:\\LOG.TXT::A:\\OLD\\LOG.TXT")));
+    EXPECT_TRUE(pc.Expect(kResponse, 'M', 0));
+    FileInfo u;
+    u.stamp = {2010, 12, 31, 23, 59, 58};
+    u.attributes = kAttrReadOnly;
+    u.name = "A:\\OLD\\LOG.TXT";
+    EXPECT_TRUE(pc.Send(File_Info_Packet(kCommand, 'U', 0, u)));
+    EXPECT_TRUE(pc.Expect(kResponse, 'U', 0));
+    EXPECT_TRUE(pc.Send(End_Indication(0, 0)));
+    return 1;
+  });
+  EXPECT_EQ(code, kExitOk) << Output();
+  EXPECT_FALSE(fs::exists(Disk() / "log.txt"));
+  EXPECT_EQ(Get("OLD/LOG.TXT"), "one;two;");
+  EXPECT_EQ(File_Stamp(Disk() / "OLD" / "LOG.TXT"), (Stamp{2010, 12, 31, 23, 59, 58}));
+  EXPECT_TRUE(Is_Read_Only(Disk() / "OLD" / "LOG.TXT"));
+  EXPECT_TRUE(Said("pc append A:\\LOG.TXT bytes=4 blocks=1")) << Output();
+  EXPECT_TRUE(Said("pc move A:\\LOG.TXT A:\\OLD\\LOG.TXT ok"));
+  EXPECT_TRUE(Said("pc setinfo A:\\OLD\\LOG.TXT size=0 date=2010-12-31 time=23:59:58 attr=0x01 ok"));
+}
+
 TEST_F(SessionTest, BadChecksumIsAnsweredWithAnEndIndication) {
   const int code = Run({"idle"}, [](Pc& pc) -> unsigned char {
     EXPECT_TRUE(pc.Expect(kCommand, 'I', 0));
