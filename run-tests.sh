@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs the whole test suite in both builds.
+# UndefinedBehaviorSanitizer) and runs the whole test suite in both builds;
+# then builds what the end-to-end tests need with ThreadSanitizer and runs
+# those tests (label e2e) once more.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/deps.sh
@@ -15,3 +17,8 @@ for variant in release asan; do
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
 done
+# ThreadSanitizer: only the programs the end-to-end tests start, and only those tests.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/e2e/tsan.supp"
+cmake -S . -B build/tsan -G Ninja -DTARNEL_TSAN=ON
+cmake --build build/tsan -j "$jobs" --target tarnel htsim tarnelctl e2e_tests
+(cd build/tsan && ctest -L e2e --output-on-failure -j "$jobs")

@@ -34,13 +34,15 @@ TEST(ServerE2E, GreetingHandshakeAndRequestsOfAListedStation) {
   Server server(s.dir);
   ASSERT_TRUE(server.Start()) << server.Err();
   Ht ht(s.dir, "ht3");
-  ASSERT_TRUE(ht.Start(s.port, "127.0.0.3", {"--do", "session e2e", "--do", "time"}));
+  ASSERT_TRUE(ht.Start(s.port, "127.0.0.3",
+                       {"--do", "session e2e", "--do", "time", "--do", "info " + s.dir.Path() + "/*.ini"}));
   ASSERT_EQ(ht.Wait(30000), 0) << ht.Out();
   const std::string out = ht.Out();
   EXPECT_NE(out.find("link greeting"), std::string::npos) << out;
   EXPECT_NE(out.find("link handshake ok"), std::string::npos) << out;
   EXPECT_NE(out.find("ht session number="), std::string::npos) << out;
   EXPECT_NE(out.find("ht time date="), std::string::npos) << out;
+  EXPECT_NE(out.find("matches=2"), std::string::npos) << out;  // device.ini, panelset.ini
   // The PC knew it as station 3 by its address and logged its ending.
   EXPECT_TRUE(server.Wait_For("HT 3 session 0 ending 72 ", 10000)) << server.Out();
 
