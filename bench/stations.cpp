@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   std::uint64_t mib = 4;
   std::size_t block = 2032;
   bool use_ip = false;
+  int stagger_ms = 0;
   app.add_option("--stations", stations, "number of stations")
       ->capture_default_str()
       ->check(CLI::Range(1, 250));
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, std::size_t{65000}));
   app.add_flag("--use-ip", use_ip, "list the stations' addresses in [USE_IP]");
+  app.add_option("--stagger", stagger_ms, "ms between the stations' starts (0: all at once)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 10000));
   CLI11_PARSE(app, argc, argv);
   const std::uint64_t bytes = mib << 20;
   const int run_ms = static_cast<int>(common.timeout_s * 1000);
@@ -58,7 +62,9 @@ int main(int argc, char** argv) {
   if (use_ip)
     for (int i = 0; i < stations; ++i) config.use_ip.push_back(source(i));
 
-  std::cout << "stations: " << stations << " stations at once, " << mib << " MiB each PC->HT, block "
+  std::cout << "stations: " << stations << " stations "
+            << (stagger_ms > 0 ? "started " + std::to_string(stagger_ms) + " ms apart" : std::string("at once"))
+            << ", " << mib << " MiB each PC->HT, block "
             << block << ", " << (use_ip ? "listed in [USE_IP]" : "unlisted") << ", MB = 10^6 bytes"
             << std::endl;
 
@@ -90,6 +96,10 @@ int main(int argc, char** argv) {
     children.push_back(std::make_unique<Child>());
     if (!Start_Htsim(common.htsim, spec, children.back().get(), &why)) return Fail(why);
     all.push_back(children.back().get());
+    // Spacing the starts: the output of the running ones is read meanwhile.
+    const Clock::time_point next = Clock::now() + std::chrono::milliseconds(stagger_ms);
+    while (stagger_ms > 0 && Clock::now() < next)
+      Pump_Output(all, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count()) + 1);
   }
   const bool in_time = Wait_All(all, run_ms + 10000);
   const Clock::time_point ended = Clock::now();
@@ -99,6 +109,7 @@ int main(int argc, char** argv) {
   int complete = 0;
   std::string first_failure;
   Clock::time_point first_start = Clock::time_point::max(), last_end = Clock::time_point::min();
+  std::vector<double> own_rates;  // each station's own rate, announcement to file
   for (int i = 0; i < stations; ++i) {
     const Child& c = *children[static_cast<std::size_t>(i)];
     const OutputLine* start = Find_Line(c, "ht fetch");
@@ -116,6 +127,7 @@ int main(int argc, char** argv) {
       continue;
     }
     ++complete;
+    own_rates.push_back(Mb_Per_S(bytes, Seconds(start->at, end->at)));
     first_start = std::min(first_start, start->at);
     last_end = std::max(last_end, end->at);
   }
@@ -131,6 +143,9 @@ int main(int argc, char** argv) {
     if (!server_alive) first_failure += "the server has ended; its output:\n" + server.Log_Tail(12);
     return Fail(std::to_string(stations - complete) + " stations did not complete; first: " + first_failure);
   }
+  std::sort(own_rates.begin(), own_rates.end());
+  std::cout << "one station's own rate: median " << Fixed(own_rates[own_rates.size() / 2], 1) << " MB/s, lowest "
+            << Fixed(own_rates.front(), 1) << " MB/s" << std::endl;
   const double span = Seconds(first_start, last_end);
   const double real = Mb_Per_S(bytes * static_cast<std::uint64_t>(stations), span);
   std::cout << "tarnel: " << Fixed(real, 1) << " MB/s aggregate (" << Fixed(span, 2)
