@@ -76,7 +76,7 @@ bool Serve(int fd, const std::vector<Exchange>& script, std::string* why) {
 }  // namespace
 
 BaselineResult Run_Baseline(const std::string& peer_program, const std::vector<Exchange>& script,
-                            int pairs, int timeout_ms) {
+                            int pairs, int timeout_ms, std::size_t segment) {
   BaselineResult result;
   std::uint16_t port = 0;
   const int listening = Listen_Tcp(pairs > 1, &port);
@@ -94,6 +94,10 @@ BaselineResult Run_Baseline(const std::string& peer_program, const std::vector<E
   for (int i = 0; i < pairs; ++i) {
     SpawnOptions o;
     o.argv = {peer_program, "--port", std::to_string(port), "--timeout-ms", std::to_string(timeout_ms)};
+    if (segment > 0) {
+      o.argv.push_back("--segment");
+      o.argv.push_back(std::to_string(segment));
+    }
     if (pairs > 1) {
       o.argv.push_back("--source");
       o.argv.push_back("127.0.0." + std::to_string(2 + i));

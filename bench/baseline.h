@@ -53,8 +53,9 @@ struct BaselineResult {
 
 // Runs the script over `pairs` connections at once: that many baseline_peer
 // processes (from 127.0.0.2, .3, ... when pairs > 1), each served by its own
-// thread of this process. Every wait is bounded by timeout_ms.
+// thread of this process. Every wait is bounded by timeout_ms. segment > 0
+// makes the peers write their data frames in pieces of that many bytes.
 BaselineResult Run_Baseline(const std::string& peer_program, const std::vector<Exchange>& script,
-                            int pairs, int timeout_ms);
+                            int pairs, int timeout_ms, std::size_t segment = 0);
 
 }  // namespace bench
