@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
@@ -87,6 +88,8 @@ bool Child::Start(const SpawnOptions& options, std::string* why) {
 
   const pid_t pid = fork();
   if (pid == 0) {
+    // A benchmark that dies (killed, crashed) takes its programs with it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (null_in >= 0) dup2(null_in, 0);
     dup2(out[1], 1);
     dup2(out[1], 2);

@@ -32,7 +32,8 @@ struct SpawnOptions {
 };
 
 // A started child program. Not copyable; the destructor kills and reaps a
-// child that still runs.
+// child that still runs, and a child is killed by the system when the thread
+// that started it ends (so a killed benchmark leaves no server behind).
 class Child {
  public:
   Child() = default;
