@@ -28,6 +28,9 @@ std::string File_Name(int i) {
 int main(int argc, char** argv) {
   CLI::App app{"stations: many HTs fetching at once through tarnel, against the baseline pair"};
   CommonOptions common;
+  // A healthy run takes seconds; a station the server never greets waits
+  // for this long.
+  common.timeout_s = 60;
   Add_Common_Options(app, &common);
   int stations = 64;
   std::uint64_t mib = 4;
