@@ -11,6 +11,7 @@
 #include <string>
 
 #include "channel/drivers.h"
+#include "platform/progdir.h"
 #include "platform/atomic.h"
 #include "scsi/boxlink.h"
 
@@ -20,7 +21,7 @@ constexpr int kEnd = -1;  // end of the text
 
 // A settings file larger than this is not a settings file; it is refused as
 // a read error rather than read into memory.
-constexpr long kMaxIniBytes = 4L * 1024 * 1024;
+constexpr std::size_t kMaxIniBytes = 4u * 1024 * 1024;
 
 class Reader {
  public:
@@ -294,16 +295,6 @@ std::string Settings_Path() {
   return path + "device.ini";
 }
 
-// Reads the whole file; false when it cannot be read.
-bool Read_All(std::FILE* f, std::string* text) {
-  char chunk[4096];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-    text->append(chunk, n);
-    if (static_cast<long>(text->size()) > kMaxIniBytes) return false;
-  }
-  return std::ferror(f) == 0;
-}
 
 }  // namespace
 
@@ -364,12 +355,10 @@ ChannelSettings Parse_Channel_Settings(std::string_view text, int type) {
 int Startup_Channels(int type) {
   const std::string path = Settings_Path();
   if (path.empty()) return CH_NO_INI;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return CH_NO_INI;
   std::string text;
-  const bool read_ok = Read_All(f, &text);
-  std::fclose(f);
-  if (!read_ok) return CH_INI_ERROR;
+  bool opened = false;
+  if (!platform::Read_Small_File(path, &text, kMaxIniBytes, &opened))
+    return opened ? CH_INI_ERROR : CH_NO_INI;
 
   const ChannelSettings s = Parse_Channel_Settings(text, type);
   if (s.interface >= 0) platform::Store(GInterface, s.interface);

@@ -2,6 +2,8 @@
 // file and rename(2).
 #include "platform/progdir.h"
 
+#include <cstdio>
+
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -135,6 +137,26 @@ bool Replace_File(const std::string& native_path, std::string_view contents, std
     ::close(dir);
   }
   return true;
+}
+
+bool Read_Small_File(const std::string& native_path, std::string* text, std::size_t max_bytes,
+                     bool* opened) {
+  std::FILE* f = std::fopen(native_path.c_str(), "rb");
+  if (opened != nullptr) *opened = f != nullptr;
+  if (f == nullptr) return false;
+  char chunk[4096];
+  std::size_t n;
+  bool ok = true;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    text->append(chunk, n);
+    if (text->size() > max_bytes) {
+      ok = false;
+      break;
+    }
+  }
+  if (std::ferror(f) != 0) ok = false;
+  std::fclose(f);
+  return ok;
 }
 
 }  // namespace platform

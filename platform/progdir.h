@@ -2,6 +2,7 @@
 // files kept beside it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,11 @@ bool Executable_Path(std::string* path);
 // Thread-safe; callers that replace the same file from several threads at
 // once get one of the contents, whole.
 bool Replace_File(const std::string& native_path, std::string_view contents, std::string* why);
+
+// Reads the whole file at native_path into *text (appended). False when it
+// cannot be opened or read, or holds more than max_bytes; *opened (when
+// given) tells whether it could be opened at all. For settings files.
+bool Read_Small_File(const std::string& native_path, std::string* text, std::size_t max_bytes,
+                     bool* opened = nullptr);
 
 }  // namespace platform

@@ -107,23 +107,6 @@ void Store(Key key, std::string_view value, const std::string& program_dir, Devi
   }
 }
 
-bool Read_Whole_File(const std::string& path, std::string* text) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  char chunk[4096];
-  std::size_t n;
-  bool ok = true;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-    text->append(chunk, n);
-    if (text->size() > kMaxIniBytes) {
-      ok = false;
-      break;
-    }
-  }
-  if (std::ferror(f) != 0) ok = false;
-  std::fclose(f);
-  return ok;
-}
 
 bool File_Exists(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -220,7 +203,7 @@ void Parse_Device_Ini(std::string_view text, const std::string& program_dir,
 bool Read_Device_Ini() {
   const std::string path = Device_Ini_Path();
   std::string text;
-  if (!Read_Whole_File(path, &text)) {
+  if (!platform::Read_Small_File(path, &text, kMaxIniBytes)) {
     platform::Message_Box(kDeviceIniMissing, kCaption, platform::MB_OK | platform::MB_ICONWARNING);
     return false;
   }

@@ -16,6 +16,7 @@
 #include "engine/rox32.h"
 #include "platform/atomic.h"
 #include "platform/msgbox.h"
+#include "platform/progdir.h"
 #include "platform/profile.h"
 #include "scsi/boxlink.h"
 
@@ -185,24 +186,6 @@ int Parse_Mode(Reader& in, RunOptions* o) {
   }
 }
 
-bool Read_Whole_File(const std::string& path, std::string* text, bool* opened) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  *opened = f != nullptr;
-  if (f == nullptr) return false;
-  char chunk[4096];
-  std::size_t n;
-  bool ok = true;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-    text->append(chunk, n);
-    if (text->size() > kMaxIniBytes) {
-      ok = false;
-      break;
-    }
-  }
-  if (std::ferror(f) != 0) ok = false;
-  std::fclose(f);
-  return ok;
-}
 
 // Looks key up; true and *value when the key is present.
 bool Lookup(const char* section, const char* key, const std::string& path, std::int32_t* value) {
@@ -259,7 +242,7 @@ int Read_Run_Options() {
   GRunOptions = RunOptions{};
   std::string text;
   bool opened = false;
-  if (!Read_Whole_File(Program_File("panelset.ini"), &text, &opened))
+  if (!platform::Read_Small_File(Program_File("panelset.ini"), &text, kMaxIniBytes, &opened))
     return opened ? RO_BAD_FILE : RO_NO_FILE;
   return Parse_Run_Options(text, &GRunOptions);
 }
