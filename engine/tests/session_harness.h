@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <random>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -90,9 +91,11 @@ class SessionTest : public ::testing::Test {
   static constexpr int kHt = 3;
 
   void SetUp() override {
+    // Test processes run in parallel: the name must differ between processes
+    // started in the same millisecond, so it takes a random part.
     static std::atomic<int> counter{0};
     dir_ = std::filesystem::temp_directory_path() /
-           ("states_test_" + std::to_string(platform::Monotonic_Ms()) + "_" + std::to_string(++counter));
+           ("states_test_" + std::to_string(std::random_device{}()) + "_" + std::to_string(++counter));
     std::filesystem::create_directories(dir_);
     // The work folder as the application writes it, with a closing '\'.
     Set_Text(DefWorkFile, dir_.string() + "\\");
