@@ -33,6 +33,17 @@ void Add_Common_Options(CLI::App& app, CommonOptions* o) {
   app.add_option("--timeout", o->timeout_s, "seconds any single run may take")
       ->capture_default_str()
       ->check(CLI::Range(1.0, 3600.0));
+  app.add_option("--cpu", o->cpu,
+                 "run the benchmark and every program it starts on this CPU (-1: any CPU); "
+                 "a stop-and-wait exchange runs at very different speeds depending on whether "
+                 "its two ends share a CPU, so one CPU for all gives comparable figures")
+      ->capture_default_str()
+      ->check(CLI::Range(-1, 1023));
+}
+
+bool Apply_Common_Options(const CommonOptions& o, std::string* why) {
+  if (o.cpu < 0) return true;
+  return Pin_To_Cpu(o.cpu, why);
 }
 
 int Fail(const std::string& why) {

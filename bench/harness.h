@@ -28,12 +28,16 @@ struct CommonOptions {
   bool keep = false;         // keep the scratch folder for a look afterwards
   int repeat = 3;            // runs per case; the best counts
   double timeout_s = 300;    // limit of every single run
+  int cpu = 0;               // CPU for everything the benchmark runs; -1: any
 };
 
-// Adds --tarnel, --htsim, --peer, --scratch, --keep, --repeat, --timeout with
+// Adds --tarnel, --htsim, --peer, --scratch, --keep, --repeat, --timeout, --cpu with
 // defaults found beside the benchmark executable (../app/tarnel,
 // ../tools/htsim/htsim, ./baseline_peer in the build tree).
 void Add_Common_Options(CLI::App& app, CommonOptions* o);
+
+// Applies what must hold before anything starts (the CPU); false with *why.
+bool Apply_Common_Options(const CommonOptions& o, std::string* why);
 
 // Prints a failure line and returns the exit status for it (1), so a
 // benchmark ends with `return Fail("...")`; the failure is the last line.

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -330,6 +331,21 @@ bool Read_All(int fd, void* p, std::size_t n) {
 
 void Close_Fd(int fd) {
   if (fd >= 0) close(fd);
+}
+
+bool Pin_To_Cpu(int cpu, std::string* why) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (cpu < 0 || cpu >= CPU_SETSIZE) {
+    *why = "no CPU " + std::to_string(cpu);
+    return false;
+  }
+  CPU_SET(cpu, &set);
+  if (sched_setaffinity(0, sizeof set, &set) != 0) {
+    *why = "cannot keep to CPU " + std::to_string(cpu) + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 std::string Self_Path() {

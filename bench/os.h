@@ -104,6 +104,10 @@ bool Write_All(int fd, const void* p, std::size_t n);
 bool Read_All(int fd, void* p, std::size_t n);
 void Close_Fd(int fd);
 
+// Keeps the calling process (and the programs it starts from now on, which
+// inherit it) on one CPU. false with *why when the CPU cannot be used.
+bool Pin_To_Cpu(int cpu, std::string* why);
+
 // Path of the running benchmark executable (empty when unknown).
 std::string Self_Path();
 

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   const std::uint64_t bytes = mib << 20;
 
   std::string why;
+  if (!Apply_Common_Options(common, &why)) return Fail(why);
   Scratch scratch;
   if (!scratch.Create(common, "segmented", &why)) return Fail(why);
   const fs::path ht_disk = scratch.Root() / "ht";

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   const int run_ms = static_cast<int>(common.timeout_s * 1000);
 
   std::string why;
+  if (!Apply_Common_Options(common, &why)) return Fail(why);
   Scratch scratch;
   if (!scratch.Create(common, "small-files", &why)) return Fail(why);
   const int port = Free_Tcp_Port();

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
   // A healthy run takes seconds; a station the server never greets waits
   // for this long.
   common.timeout_s = 60;
+  // Many stations at once use every CPU there is.
+  common.cpu = -1;
   Add_Common_Options(app, &common);
   int stations = 64;
   std::uint64_t mib = 4;
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
   auto source = [](int i) { return "127.0.0." + std::to_string(2 + i); };
 
   std::string why;
+  if (!Apply_Common_Options(common, &why)) return Fail(why);
   Scratch scratch;
   if (!scratch.Create(common, "stations", &why)) return Fail(why);
   const int port = Free_Tcp_Port();

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   const int run_ms = static_cast<int>(common.timeout_s * 1000);
 
   std::string why;
+  if (!Apply_Common_Options(common, &why)) return Fail(why);
   Scratch scratch;
   if (!scratch.Create(common, "transfer", &why)) return Fail(why);
   const fs::path ht_disk = scratch.Root() / "ht";
@@ -82,10 +83,12 @@ int main(int argc, char** argv) {
       run.ht_disk = ht_disk;
       run.extra = {"--block", std::to_string(content)};
       run.timeout_s = common.timeout_s;
+      std::string runs, base_runs;  // every run's figure, to show the spread
       for (int i = 0; i < common.repeat; ++i) {
         const BaselineResult b = Run_Baseline(common.peer, script, 1, run_ms);
         if (!b.ok) return Fail("baseline: " + b.why);
         if (i == 0 || b.seconds < f.base_s) f.base_s = b.seconds;
+        base_runs += " " + Fixed(Mb_Per_S(bytes, b.seconds), 1);
         if (baseline_only) continue;
         double s = 0;
         if (!Run_Transfer(common.htsim, run, &s, &why)) {
@@ -93,6 +96,7 @@ int main(int argc, char** argv) {
           return Fail(why);
         }
         if (i == 0 || s < f.real_s) f.real_s = s;
+        runs += " " + Fixed(Mb_Per_S(bytes, s), 1);
       }
       const double real = Mb_Per_S(bytes, f.real_s), base = Mb_Per_S(bytes, f.base_s);
       if (baseline_only) {
@@ -103,7 +107,8 @@ int main(int argc, char** argv) {
       }
       std::cout << "MAX_WRITE_SIZE " << block << " " << (pc_to_ht ? "PC->HT" : "HT->PC") << ": tarnel "
                 << Fixed(real, 1) << " MB/s, baseline " << Fixed(base, 1) << " MB/s, ratio "
-                << Fixed(real / base, 2) << std::endl;
+                << Fixed(real / base, 2) << std::endl
+                << "  runs: tarnel" << runs << ", baseline" << base_runs << std::endl;
       all.push_back(f);
     }
     server.Stop();
