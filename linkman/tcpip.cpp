@@ -137,6 +137,10 @@ void Clear_Slots(TcpipState& st) {
 // ---- Per-HT thread -----------------------------------------------------------
 
 void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running) {
+  // The greeting exchange runs here, before the engine's session, rather than
+  // on the listener: an HT that is slow to answer must not hold up the
+  // accepts of the HTs connecting behind it. Its result is not examined.
+  HandShake_Accept(channel);
   engine->SessionCount = 0;
   engine->HTNumber = n;
   const short ending = Current_Session_Runner()(*engine, channel);
@@ -292,8 +296,7 @@ void Listener_Thread(TcpipState* state) {
     if (!Slot_Exists(st, n)) Put_Slot(st, Count(), n);
     Add_To_Count(1);
 
-    // 5. Greet the HT and give it an engine of its own.
-    HandShake_Accept(s);
+    // 5. Give the HT an engine and a thread of its own (which greets it first).
     if (!Start_Ht(st, n, s)) {
       Close(s, kCloseAtOnce);
       platform::Store(Mark(n), 0);

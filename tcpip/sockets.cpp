@@ -17,6 +17,8 @@ int so_open() {
   return s;
 }
 
+constexpr int kKernelBacklog = 256;
+
 int so_bind(int s, int backlog) {
   if (s <= 0 || Opened_Kind(s) == OpenedKind::None) return SO_BAD_ARGUMENT;
   const std::string address = Bind_Address();
@@ -24,7 +26,11 @@ int so_bind(int s, int backlog) {
   if (platform::Socket_Bind(s, address.c_str(), port) != platform::SOCKET_OK)
     return SO_BAD_ARGUMENT;
   if (backlog < 1 || backlog > 5) return SO_BAD_ARGUMENT;
-  if (platform::Socket_Listen(s, backlog) != platform::SOCKET_OK) return SO_LISTEN_FAILED;
+  // The caller's backlog (1 to 5) is checked as given, but the kernel's queue
+  // is made room for every station: on Linux a connection that finds the
+  // queue full is left half-open, and its HT waits for a greeting that never
+  // comes while up to 255 HTs may connect at once.
+  if (platform::Socket_Listen(s, kKernelBacklog) != platform::SOCKET_OK) return SO_LISTEN_FAILED;
   Mark_Opened(s, OpenedKind::Listening);
   return 0;
 }
