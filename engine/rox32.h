@@ -6,10 +6,13 @@
 //   validate.cpp   validators of every packet type the PC receives
 //   build.cpp      packet builders
 //   states.cpp     session state machine
-//   commands.cpp   command language and scripts
-//   transfer.cpp   file transfer
+//   wait.cpp, idle.cpp  the wait and idle states
+//   cmdline.cpp, commands.cpp  command-line helpers, command language, scripts
+//   transfer*.cpp  file transfer, send list, update step
 //   pcfiles.cpp    PC-side file services and reports
-//   status.cpp     error table, error log and status reporting
+//   errors.cpp     the error table
+//   status.cpp     error codes, error log and status reporting
+//   session.cpp    shared table, settings globals, construction
 //
 // Threads: one engine object is used by one thread at a time. Fields of the
 // shared block that cross threads are read and written through the
