@@ -11,49 +11,24 @@
 #include <string>
 
 #include "channel/drivers.h"
+#include "channel/ini_text.h"
 #include "platform/progdir.h"
 #include "platform/atomic.h"
 #include "scsi/boxlink.h"
 
 namespace {
 
-constexpr int kEnd = -1;  // end of the text
+using ini_text::kEnd;
 
 // A settings file larger than this is not a settings file; it is refused as
 // a read error rather than read into memory.
 constexpr std::size_t kMaxIniBytes = 4u * 1024 * 1024;
 
-class Reader {
- public:
-  explicit Reader(std::string_view text) : text_(text) {}
-  int Get() {
-    if (pos_ >= text_.size()) return kEnd;
-    return static_cast<unsigned char>(text_[pos_++]);
-  }
-  // Skips to just past the next line feed; false at the end of the text.
-  bool Skip_Line() {
-    for (;;) {
-      const int c = Get();
-      if (c == kEnd) return false;
-      if (c == '\n') return true;
-    }
-  }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
+using ini_text::Reader;
 
 bool Is_Blank(int c) { return c == ' ' || c == '\t'; }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool Same_Text(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
+using ini_text::Same_Text;
 
 template <std::size_t N>
 int Index_Of(std::string_view value, const char* const (&names)[N]) {

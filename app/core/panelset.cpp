@@ -13,6 +13,7 @@
 
 #include "app/core/progdir.h"
 #include "app/core/text.h"
+#include "channel/ini_text.h"
 #include "engine/rox32.h"
 #include "platform/atomic.h"
 #include "platform/msgbox.h"
@@ -27,28 +28,12 @@ namespace {
 
 using core_text::Same_Text;
 
-constexpr int kEnd = -1;
+using ini_text::kEnd;
 constexpr std::size_t kMaxIniBytes = 4u * 1024 * 1024;
 constexpr const char* kCaption = "Tarnel";
 constexpr const char* kNotFound = "Stringnotfound";
 
-class Reader {
- public:
-  explicit Reader(std::string_view text) : text_(text) {}
-  int Get() { return pos_ < text_.size() ? static_cast<unsigned char>(text_[pos_++]) : kEnd; }
-  // Skips past the next line feed; false at the end of the text.
-  bool Skip_Line() {
-    for (;;) {
-      const int c = Get();
-      if (c == kEnd) return false;
-      if (c == '\n') return true;
-    }
-  }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
+using ini_text::Reader;
 
 bool Dropped(int c) { return c == '\r' || c == ' ' || c == '\t'; }
 

@@ -6,19 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "channel/ini_text.h"
+
 namespace core_text {
 
-inline char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+using ini_text::Upper;
 
 inline bool Is_Blank(char c) { return c == ' ' || c == '\t'; }
 
-// Equal ignoring ASCII case.
-inline bool Same_Text(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
+using ini_text::Same_Text;
 
 // A decimal integer read the C way: leading blanks, an optional sign, then
 // digits up to the first other character; no digits give 0. Saturates at
