@@ -64,7 +64,8 @@ bool Start_Stop_Signal_Watch(HWND target, UINT msg) {
     close(fds[1]);
     return false;
   }
-  if (!Set_Handler(SIGINT, On_Stop_Signal) || !Set_Handler(SIGTERM, On_Stop_Signal)) {
+  if (!Set_Handler(SIGINT, On_Stop_Signal) || !Set_Handler(SIGTERM, On_Stop_Signal) ||
+      !Set_Handler(SIGHUP, On_Stop_Signal) || !Set_Handler(SIGPIPE, SIG_IGN)) {
     End_Stop_Signal_Watch();
     return false;
   }
@@ -75,6 +76,8 @@ void End_Stop_Signal_Watch() {
   if (g_watcher == nullptr) return;
   Set_Handler(SIGINT, SIG_DFL);
   Set_Handler(SIGTERM, SIG_DFL);
+  Set_Handler(SIGHUP, SIG_DFL);
+  Set_Handler(SIGPIPE, SIG_DFL);
   const int fd = g_write_fd.exchange(-1);
   const unsigned char quit = kQuit;
   ssize_t r = write(fd, &quit, 1);

@@ -1,6 +1,7 @@
-// The stop signals (SIGINT, SIGTERM) as window messages: a program that
-// waits for messages sees a signal as one more message and can stop in
-// order, on its own thread, without a busy loop.
+// The signals a service manager sends (SIGINT, SIGTERM to stop, SIGHUP to
+// read the configuration again) as window messages: a program that waits for
+// messages sees a signal as one more message and acts on it in order, on its
+// own thread, without a busy loop.
 //
 // A signal handler only writes the signal number into a pipe; a watcher
 // thread reads the pipe and posts the message. Child programs get the
@@ -12,14 +13,16 @@
 
 namespace platform {
 
-// Installs the handlers for SIGINT and SIGTERM and starts the watcher, which
+// Installs the handlers for SIGINT, SIGTERM and SIGHUP, ignores SIGPIPE (a
+// closed pipe or socket then fails the write with EPIPE instead of ending
+// the program) and starts the watcher, which
 // posts msg (wParam = the signal number, lParam 0) to target for every
 // signal that arrives. Call once, from the thread that owns target. False
 // when the pipe, the thread or a handler could not be set up (nothing is
 // installed then).
 bool Start_Stop_Signal_Watch(HWND target, UINT msg);
 
-// Restores the default handling of both signals and ends the watcher.
+// Restores the default handling of the four signals and ends the watcher.
 void End_Stop_Signal_Watch();
 
 }  // namespace platform

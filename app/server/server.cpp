@@ -46,6 +46,12 @@ int Interface_From_If(const char* text) {
   return -1;
 }
 
+// Codes with which the link manager reports that its listener has ended:
+// 80 always, 81 on TCP/IP (the SCSI listener goes on after a failed accept).
+bool Ends_The_Link_Code(int code, int interface_type) {
+  return code == 80 || (code == 81 && interface_type == kTcpip);
+}
+
 bool Device_Ini_Exists() {
   std::error_code ec;
   return std::filesystem::is_regular_file(Program_File("device.ini"), ec);
@@ -93,12 +99,8 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
   if (GRunOptions.single_instance && Send_Data_Copy(dir, Data_Copy_Tag(DC_PING, 0), "", 1000) == 1)
     return fail("another tarnel already serves " + dir + " (panelset.ini: DUPLICATE=OFF)");
 
-  if (!Load_Device_And_Panel_Settings()) return fail("no device.ini in " + dir);
-  Apply_Settings_To_Globals(this);
-  interface_type_ = Interface_From_If(GDeviceSettings.IF);
-  if (interface_type_ < 0)
-    return fail(std::string("device.ini: IF=") + GDeviceSettings.IF + " names no interface (RS232C, SCSI, ETHERNET)");
-  for (int i = 0; i < 256; ++i) platform::Store(HTInfoAry[i].CheckFlag, 0);
+  std::string text;
+  if (!Load_Configuration(&text)) return fail(text);
 
   std::string ipc_why;
   const int ipc = data_copy_.Start(dir, this, &ipc_why);
@@ -112,18 +114,65 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
     if (!signals_) return fail("cannot watch the stop signals");
   }
 
+  if (!Start_Link(&text)) return fail(text);
+  return true;
+}
+
+bool HeadlessServer::Load_Configuration(std::string* why) {
+  Load_Run_Options();
+  if (!Load_Device_And_Panel_Settings()) {
+    *why = "no device.ini in " + Get_Program_Directory();
+    return false;
+  }
+  Apply_Settings_To_Globals(this);
+  interface_type_ = Interface_From_If(GDeviceSettings.IF);
+  if (interface_type_ < 0) {
+    *why = std::string("device.ini: IF=") + GDeviceSettings.IF + " names no interface (RS232C, SCSI, ETHERNET)";
+    return false;
+  }
+  for (int i = 0; i < 256; ++i) platform::Store(HTInfoAry[i].CheckFlag, 0);
+  return true;
+}
+
+bool HeadlessServer::Start_Link(std::string* why) {
   // The headless server is server mode: the link starts at once.
-  if (GRunOptions.one_shot) platform::Store(OneShotMode, std::int32_t{1});
+  platform::Store(OneShotMode, std::int32_t{GRunOptions.one_shot ? 1 : 0});
+  last_link_code_ = 0;
   Start_Link_Manager();
   if (!link_running_) {
     // The link manager posted why; show those lines first.
     platform::Pump_Messages();
-    return fail(Start_Failure_Text());
+    *why = Start_Failure_Text();
+    return false;
   }
   std::string where = Interface_Name(interface_type_);
   if (interface_type_ == kTcpip) where += std::string(" port ") + GDeviceSettings.PORTNO;
-  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + dir);
+  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + Get_Program_Directory());
   return true;
+}
+
+void HeadlessServer::Reload() {
+  const std::string now = Time_Text(platform::Get_Local_Time());
+  Log(now + " SIGHUP: reading the configuration again");
+  Stop_Link_Manager();
+  const int left = End_Remaining_Sessions(config_.end_wait_ms);
+  if (left != 0) {
+    // A session that does not end still holds its station; a new link
+    // beside it would serve that station twice.
+    Log(Time_Text(platform::Get_Local_Time()) + " " + std::to_string(left) +
+        " session(s) did not end in time; stopping");
+    exit_status_ = SERVER_UNCLEAN_END;
+    quit_ = true;
+    return;
+  }
+  Log(Time_Text(platform::Get_Local_Time()) + " reading device.ini and panelset.ini");
+  std::string why;
+  if (!Load_Configuration(&why) || !Start_Link(&why)) {
+    Log(Time_Text(platform::Get_Local_Time()) + " cannot serve with the new configuration: " + why);
+    err_ << "tarnel: " << why << std::endl;
+    exit_status_ = SERVER_CANNOT_START;
+    quit_ = true;
+  }
 }
 
 std::string HeadlessServer::Start_Failure_Text() const {
@@ -208,6 +257,13 @@ void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
   if (ht >= 1 && ht <= MAX_HT) info = Snapshot_Of(static_cast<int>(ht));
   if (ht == 0) last_link_code_ = static_cast<int>(value);
   Log(Status_Line(now, ht, value, info));
+  if (ht == 0 && link_running_ && !closing_ && Ends_The_Link_Code(static_cast<int>(value), interface_type_)) {
+    // Nobody can reach the server any more; a service manager restarts it.
+    Log(Time_Text(now) + " the link ended by itself (" + std::to_string(value) + " " +
+        Ending_Text(static_cast<int>(value)) + "); stopping with status 1");
+    exit_status_ = SERVER_CANNOT_START;
+    quit_ = true;
+  }
   if (GPanelSettings.detail_log == 1) {
     if (ht == 0 && value != 0)
       Log_Error_Window(Detail_Log_Path(), 0, Ending_Text(static_cast<int>(value)).c_str());
@@ -226,6 +282,10 @@ void HeadlessServer::Handle(const platform::Message& m) {
       quit_ = true;
       break;
     case WM_SERVER_SIGNAL: {
+      if (m.wParam == SIGHUP) {
+        if (!closing_ && !quit_) Reload();
+        break;
+      }
       const char* name = m.wParam == SIGINT ? "SIGINT" : "SIGTERM";
       if (closing_ || quit_) {
         // A second signal while stopping: give up waiting for the sessions.

@@ -4,7 +4,11 @@
 // that IF names, and then handles what the main window would: the
 // notifications (one log line each on the output stream), message boxes
 // (log lines), data-copy requests from other programs (a local socket) and
-// the stop signals SIGINT and SIGTERM, which stop the Link Manager in order.
+// the signals of a service manager: SIGINT and SIGTERM stop the Link Manager
+// in order; SIGHUP stops it, reads device.ini and panelset.ini again and
+// starts it again. When the link ends by itself (its listener failed) the
+// server stops with status 1 so that a service manager restarts it. SIGPIPE
+// is ignored: a closed output loses log lines, not the server.
 //
 // Threads: construct, Start and Run on one thread (the "window thread");
 // it owns the message target through which everything arrives.
@@ -20,14 +24,14 @@
 
 struct ServerConfig {
   std::string program_dir;          // empty: the executable's folder
-  bool watch_signals = true;        // SIGINT/SIGTERM stop the server
+  bool watch_signals = true;        // SIGINT/SIGTERM stop, SIGHUP reloads
   std::uint32_t end_wait_ms = 90000;  // how long sessions may take to end at exit
 };
 
 // Exit statuses of the server.
 enum ServerExit : int {
   SERVER_OK = 0,
-  SERVER_CANNOT_START = 1,
+  SERVER_CANNOT_START = 1,  // also: the link ended by itself, or a reload found a bad configuration
   SERVER_UNCLEAN_END = 3,  // sessions still ran when the program had to end
 };
 
@@ -62,6 +66,14 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
 
  private:
   void Stop_Link_Manager();
+  // device.ini and panelset.ini into the globals; false with *why when the
+  // configuration cannot be used.
+  bool Load_Configuration(std::string* why);
+  // Starts the Link Manager and logs where it serves; false with *why.
+  bool Start_Link(std::string* why);
+  // SIGHUP: stop the link in order, read the configuration again, start
+  // again; a configuration that cannot serve ends the server with status 1.
+  void Reload();
   void On_Status(platform::WPARAM ht, platform::LPARAM value);
   void Shutdown();
   std::string Start_Failure_Text() const;

@@ -1,0 +1,66 @@
+// The headless server in this process: what it does when its link ends
+// by itself.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "app/server/server.h"
+#include "app/tests/config_fixture.h"
+#include "engine/rox32.h"
+#include "platform/socket.h"
+#include "platform/window.h"
+
+namespace {
+
+class ServerInProcess : public app_test::ConfigTest {
+ protected:
+  void SetUp() override {
+    ConfigTest::SetUp();
+    setenv("TARNEL_LISTEN", "127.0.0.1", 1);
+    const int s = platform::Tcp_Socket_Open();
+    platform::Socket_Bind(s, "127.0.0.1", 0);
+    port_ = platform::Socket_Local_Port(s);
+    platform::Socket_Close(s);
+    Write_File("device.ini", "IF=ETHERNET\r\nErrorFile=" + dir_.string() + "/error.log\r\nWorkFile=" + dir_.string() +
+                                 "\r\n[ETHERNET]\r\nTCP_TIMEOUT=20\r\nSELECT_TIMEOUT=20\r\nPORTNO=" +
+                                 std::to_string(port_) + "\r\nMAX_IO=8\r\n[USE_IP]\r\n");
+    Write_File("panelset.ini",
+               "[CODE]\r\n-1=0\r\n[MODE]\r\nSERVER=ON\r\n1SHOT=OFF\r\nCOMMAND_TIMEOUT=0\r\nDUPLICATE=ON\r\n");
+  }
+  void TearDown() override {
+    unsetenv("TARNEL_LISTEN");
+    ConfigTest::TearDown();
+  }
+  int port_ = 0;
+};
+
+TEST_F(ServerInProcess, ListenerEndingByItselfStopsTheServerWithStatusOne) {
+  for (const int code : {80, 81}) {
+    std::ostringstream out, err;
+    HeadlessServer server(out, err);
+    ServerConfig config;
+    config.watch_signals = false;
+    config.end_wait_ms = 10000;
+    ASSERT_TRUE(server.Start(config, nullptr)) << err.str() << out.str();
+    // The link manager's report that its listener gave up.
+    platform::Post_Message(&server, WM_HT_STATUS, 0, code);
+    EXPECT_EQ(server.Run(), SERVER_CANNOT_START) << out.str();
+    EXPECT_NE(out.str().find("the link ended by itself (" + std::to_string(code)), std::string::npos) << out.str();
+  }
+}
+
+TEST_F(ServerInProcess, OtherLinkCodesKeepTheServerRunning) {
+  std::ostringstream out, err;
+  HeadlessServer server(out, err);
+  ServerConfig config;
+  config.watch_signals = false;
+  ASSERT_TRUE(server.Start(config, nullptr)) << err.str();
+  platform::Post_Message(&server, WM_HT_STATUS, 0, 95);
+  server.Request_Stop();
+  EXPECT_EQ(server.Run(), SERVER_OK) << out.str();
+  EXPECT_EQ(out.str().find("ended by itself"), std::string::npos) << out.str();
+}
+
+}  // namespace
