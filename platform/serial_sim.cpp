@@ -124,6 +124,12 @@ class Line final : public NullModem, public std::enable_shared_from_this<Line> {
     if (cfg_[e].rts_cts && (Lines_Locked(e) & kLineCts) == 0) return 0;
     const Micros per = Char_Time(e);
     std::size_t room = n;
+    // Hardware flow control: a receiver with a full input queue holds the
+    // writer (its RTS is off) instead of losing characters.
+    if (cfg_[e].rts_cts && open_[o]) {
+      const std::size_t space = in_[o].size() >= kInQueue ? 0 : kInQueue - in_[o].size();
+      if (room > space) room = space;
+    }
     if (paced_) {
       const Micros busy = last_[o] > now ? last_[o] - now : 0;
       const Micros queued = per > 0 ? busy / per : 0;
@@ -169,7 +175,8 @@ class Line final : public NullModem, public std::enable_shared_from_this<Line> {
       }
       if (what & kSerialWritable) {
         const int o = e ^ 1;
-        const bool flow = !cfg_[e].rts_cts || (Lines_Locked(e) & kLineCts) != 0 || pulled_;
+        const bool flow = !cfg_[e].rts_cts || pulled_ ||
+                          ((Lines_Locked(e) & kLineCts) != 0 && in_[o].size() < kInQueue);
         const Micros per = Char_Time(e);
         const Micros busy = paced_ && last_[o] > now ? last_[o] - now : 0;
         if (flow && (per == 0 || busy / per < kOutQueue))
