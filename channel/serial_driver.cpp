@@ -290,7 +290,9 @@ long Serial_Send(int slot, unsigned char* data, std::uint32_t n) {
   if (int c = Check_Slot(slot)) return c;
   if (!Dsr()) return SER_DSR_OFF;
   PortRecord& r = *g_slots[slot - 1].port;
-  r.port->Purge(false, true);
+  // The output queue is not purged here: it may still hold the end of the
+  // previous send (data blocks go out back to back), and purging it would
+  // cut those packets short on the wire.
   Take_Line_Errors(r);
   const std::uint32_t limit = Serial_Time_Limit_Ms(r.baud_code, n);
   const std::uint64_t start = Now();

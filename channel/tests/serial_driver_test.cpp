@@ -295,3 +295,27 @@ TEST_F(SerialDriver, CallsOnAPortThatIsNotRunning) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sends that follow each other faster than the line carries them must all
+// arrive: a send must not throw away what the previous one left queued.
+TEST_F(SerialDriver, BackToBackSendsOnAPacedLineLoseNothing) {
+  line_ = platform::NullModem::Create(true);
+  platform::Serial_Register_Simulated("sim:com1", line_, 0);
+  ht_ = line_->Open_End(1);
+  platform::SerialConfig cfg;
+  cfg.baud = 115200;
+  ht_->Configure(cfg);
+  GSerialSettings.baud_code = 9;
+  const int s = Connect();
+  std::string expect;
+  for (int i = 0; i < 4; ++i) {
+    std::string block(2000, static_cast<char>('a' + i));
+    expect += block;
+    ASSERT_EQ(d_.send(s, block), 2000);
+  }
+  EXPECT_TRUE(Ht_Read(expect.size()) == expect);
+}
+
+}  // namespace
