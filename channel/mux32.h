@@ -125,6 +125,13 @@ struct ChannelDriver {
   int (*handshake_connect)(int channel);
 };
 
+// Diagnostic texts of the RS-232C driver: why the port could not be opened
+// (once per reason, not once per retry) and the line errors that end a
+// transfer ("COM1 <CE-8>"). hook(text, context) runs on the engine's thread;
+// null drops the texts (the default). Set it before the link starts.
+using SerialTraceHook = void (*)(const char* text, void* context);
+void Set_Serial_Trace(SerialTraceHook hook, void* context);
+
 // Replaces the driver table of interface gi (0..2); null restores the built-in
 // one. Returns the previous table. For tests and simulators.
 const ChannelDriver* Set_Channel_Driver(int gi, const ChannelDriver* driver);

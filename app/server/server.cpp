@@ -22,6 +22,11 @@
 
 namespace {
 
+// The RS-232C driver's diagnostics (open failures, line errors) as log lines.
+void Serial_Trace_To_Log(const char* text, void* server) {
+  static_cast<HeadlessServer*>(server)->Log(Time_Text(platform::Get_Local_Time()) + " RS232C " + text);
+}
+
 constexpr int kRs232 = 0;
 constexpr int kScsi = 1;
 constexpr int kTcpip = 2;
@@ -65,6 +70,7 @@ HeadlessServer::~HeadlessServer() {
   data_copy_.Stop();
   if (signals_) platform::End_Stop_Signal_Watch();
   platform::Set_Message_Box_Handler({});
+  Set_Serial_Trace(nullptr, nullptr);
   if (platform::Load(HandleForROXToMainWindow) == this) {
     platform::Store(HandleForROXToMainWindow, static_cast<platform::HWND>(nullptr));
     platform::Store(HandleForTetherToMainWindow, static_cast<platform::HWND>(nullptr));
@@ -138,6 +144,7 @@ bool HeadlessServer::Start_Link(std::string* why) {
   // The headless server is server mode: the link starts at once.
   platform::Store(OneShotMode, std::int32_t{GRunOptions.one_shot ? 1 : 0});
   last_link_code_ = 0;
+  Set_Serial_Trace(Serial_Trace_To_Log, this);
   Start_Link_Manager();
   if (!link_running_) {
     // The link manager posted why; show those lines first.

@@ -86,8 +86,10 @@ Server::~Server() {
 
 bool Server::Start(bool wait_serving) {
   std::string why;
+  std::vector<std::string> env = {"TARNEL_LISTEN=127.0.0.1"};
+  env.insert(env.end(), env_.begin(), env_.end());
   if (!child_.Start({TARNEL_EXE, "--headless", "--program-dir", dir_.Path()}, dir_.File("server.out"),
-                    dir_.File("server.err"), {"TARNEL_LISTEN=127.0.0.1"}, &why))
+                    dir_.File("server.err"), env, &why))
     return false;
   return !wait_serving || Wait_For(" serving ", 20000);
 }
@@ -105,6 +107,13 @@ bool Ht::Start(std::uint16_t port, const std::string& source, const std::vector<
     argv.push_back("--source");
     argv.push_back(source);
   }
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string why;
+  return child_.Start(argv, dir_.File(name_ + ".out"), dir_.File(name_ + ".err"), {}, &why);
+}
+
+bool Ht::Start_Line(const std::vector<std::string>& args, double timeout_s) {
+  std::vector<std::string> argv = {HTSIM_EXE, "--timeout", std::to_string(timeout_s * TARNEL_E2E_TIME_FACTOR)};
   argv.insert(argv.end(), args.begin(), args.end());
   std::string why;
   return child_.Start(argv, dir_.File(name_ + ".out"), dir_.File(name_ + ".err"), {}, &why);

@@ -50,6 +50,9 @@ class Server {
   ~Server();
   // Starts it; with wait_serving, waits until it reports that it serves.
   bool Start(bool wait_serving = true);
+  // Environment entries ("NAME=value") added at the next Start.
+  void Add_Environment(const std::string& entry) { env_.push_back(entry); }
+  int Pid() const { return child_.Pid(); }
   std::string Out() const { return Read_File(dir_.File("server.out")); }
   std::string Err() const { return Read_File(dir_.File("server.err")); }
   bool Wait_For(const std::string& needle, int timeout_ms) const {
@@ -62,6 +65,7 @@ class Server {
  private:
   const ScratchDir& dir_;
   platform::ChildProcess child_;
+  std::vector<std::string> env_;
 };
 
 // One htsim run; its output goes to a file of the scratch folder.
@@ -70,6 +74,8 @@ class Ht {
   Ht(const ScratchDir& dir, const std::string& name) : dir_(dir), name_(name) {}
   bool Start(std::uint16_t port, const std::string& source, const std::vector<std::string>& args,
              double timeout_s = 40);
+  // An htsim on a serial line (args name it: --pty, --serial).
+  bool Start_Line(const std::vector<std::string>& args, double timeout_s = 40);
   std::string Out() const { return Read_File(dir_.File(name_ + ".out")); }
   bool Wait_For(const std::string& needle, int timeout_ms) const {
     return Wait_For_Text(dir_.File(name_ + ".out"), needle, timeout_ms);

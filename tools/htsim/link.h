@@ -107,13 +107,15 @@ struct LinkOptions {
   std::set<unsigned> resend_frames;  // answer these PC data frames (1-based) with 0x08
 };
 
-class Link {
+// What a session needs of the link to the PC, over TCP/IP (Link, below) or
+// a serial line (SerialLink, serial_link.h).
+class HtLink {
  public:
   enum class Status {
     kOk,
     kTimedOut,      // the deadline passed
-    kClosed,        // the PC closed the connection
-    kFailed,        // socket failure
+    kClosed,        // the PC closed the connection (serial: dropped its line)
+    kFailed,        // socket or line failure
     kProtocol,      // bytes that are no frame, a malformed packet start, an
                     // unexpected frame
     kCloseRequest,  // the PC asked to close ('3', answered with '2' and '3')
@@ -126,52 +128,71 @@ class Link {
     bool refused = false;
     std::uint16_t rbytes = 0;  // the greeting's value
     std::string refusal;       // the refusal's text
+    bool line = false;         // a serial line: no greeting, the PC's DSR came
   };
 
+  virtual ~HtLink() = default;
+  // False on a serial line, where a session ends by dropping DTR instead of
+  // a close exchange.
+  virtual bool Has_Close_Exchange() const { return true; }
+  virtual Status Open(std::uint64_t deadline_ms, Greeting* g) = 0;
+  virtual void Send(Bytes packet) = 0;
+  virtual void Set_Producer(std::function<bool(Bytes*)> producer) = 0;
+  virtual Status Send_Urgent(Bytes packet, std::uint64_t deadline_ms) = 0;
+  virtual Status Receive(Bytes* packet, std::uint64_t deadline_ms) = 0;
+  virtual void End_Session(bool drop_queued) = 0;
+  virtual Status Flush(std::uint64_t deadline_ms) = 0;
+  virtual Status Close(std::uint64_t deadline_ms, bool* by_exchange) = 0;
+  virtual const std::string& Why() const = 0;
+  virtual std::vector<std::string> Take_Events() = 0;
+};
+
+class Link : public HtLink {
+ public:
   Link(Transport& t, LinkOptions options) : t_(t), options_(std::move(options)) {}
 
   // Waits for the greeting and runs the HT's side of the handshake ('0',
   // '1', '2'). A refusal (a data frame instead of the greeting) is answered
   // with 0x12; *g says which of the two happened.
-  Status Open(std::uint64_t deadline_ms, Greeting* g);
+  Status Open(std::uint64_t deadline_ms, Greeting* g) override;
 
   // Queues a packet; it goes out frame by frame as the PC polls (from the
   // next Receive or Close on).
-  void Send(Bytes packet);
+  void Send(Bytes packet) override;
   // Sets a source of further packets, asked when the queue runs empty while
   // the PC polls; it returns false when it has no more. Cleared by passing {}.
-  void Set_Producer(std::function<bool(Bytes*)> producer) { producer_ = std::move(producer); }
+  void Set_Producer(std::function<bool(Bytes*)> producer) override { producer_ = std::move(producer); }
   // Sends a packet at once: inside the acknowledgement of the PC frame that
   // completed the packet last received (a 0x00 data frame, how an HT reports
   // an error in the middle of the PC's data), else queued like Send. Only
   // for packets of at most 8184 bytes (end indications).
-  Status Send_Urgent(Bytes packet, std::uint64_t deadline_ms);
+  Status Send_Urgent(Bytes packet, std::uint64_t deadline_ms) override;
 
   // Runs the link until a whole PC packet has arrived; it is then in *packet
   // (starting with its kind byte). Polls are answered meanwhile.
-  Status Receive(Bytes* packet, std::uint64_t deadline_ms);
+  Status Receive(Bytes* packet, std::uint64_t deadline_ms) override;
 
   // The session is over: the producer is dropped, and so are the queued
   // packets when drop_queued (the PC ended it); polls that find nothing more
   // to send are answered with the end-of-session frame 0x18.
-  void End_Session(bool drop_queued);
+  void End_Session(bool drop_queued) override;
 
   // Answers the acknowledgement still owed for the last packet received.
-  Status Flush(std::uint64_t deadline_ms) { return Flush_Ack(deadline_ms); }
+  Status Flush(std::uint64_t deadline_ms) override { return Flush_Ack(deadline_ms); }
 
   // Runs the close: answers polls with 0x18, a '3' with '2' and '3', the last
   // frame 0x0C with the all-zero frame, then closes. kOk when the close
   // ended with 0x0C (also when Receive already saw it); *by_exchange tells
   // whether the PC started it with '3'.
-  Status Close(std::uint64_t deadline_ms, bool* by_exchange);
+  Status Close(std::uint64_t deadline_ms, bool* by_exchange) override;
 
   // A description of the last failure.
-  const std::string& Why() const { return why_; }
+  const std::string& Why() const override { return why_; }
   unsigned Pc_Data_Frames() const { return pc_frames_; }
   unsigned Polls() const { return polls_; }
 
   // Reported link events ("resend frame=3"), taken by the caller.
-  std::vector<std::string> Take_Events();
+  std::vector<std::string> Take_Events() override;
 
  private:
   Status Next_Frame(PcFrame* f, std::uint64_t deadline_ms);

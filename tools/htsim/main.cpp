@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -13,6 +15,8 @@
 #include "platform/clock.h"
 #include "tools/htsim/disk.h"
 #include "tools/htsim/link.h"
+#include "tools/htsim/serial_link.h"
+#include "platform/serial.h"
 #include "tools/htsim/session.h"
 #include "tools/htsim/steps.h"
 
@@ -70,7 +74,19 @@ int main(int argc, char** argv) {
   std::size_t segment = 0;
   std::vector<unsigned> resend;
   double timeout = 30;
-  app.add_option("-p,--port", port, "the PC's TCP port")->required()->check(CLI::Range(1, 65535));
+  std::string serial_device;
+  bool pty = false;
+  std::string pty_link;
+  int baud = 9600;
+  int sessions = 1;
+  app.add_option("-p,--port", port, "the PC's TCP port (TCP/IP)")->check(CLI::Range(1, 65535));
+  app.add_option("--serial", serial_device, "RS-232C: the serial device to the PC (e.g. /dev/ttyUSB0)");
+  app.add_flag("--pty", pty, "RS-232C over a pseudo-terminal pair made here; its PC side is printed");
+  app.add_option("--link", pty_link, "with --pty: a symbolic link to the PC side at this path");
+  app.add_option("--baud", baud, "RS-232C line speed")->capture_default_str();
+  app.add_option("--sessions", sessions, "RS-232C: sessions in a row on the line")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000));
   app.add_option("--host", host, "the PC's IPv4 address")->capture_default_str()->check(CLI::ValidIPV4);
   app.add_option("--source", source, "connect from this local address (e.g. 127.0.0.3)")
       ->check(CLI::ValidIPV4);
@@ -135,6 +151,58 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<htsim::HtDisk> disk;
   if (!disk_dir.empty()) disk = std::make_unique<htsim::HtDisk>(disk_dir);
+
+  if (pty || !serial_device.empty()) {
+    std::unique_ptr<platform::SerialPort> line;
+    if (pty) {
+      char slave[256];
+      if (platform::Pty_Open(&line, slave, sizeof slave) != platform::SERIAL_OK) {
+        std::cout << "error cannot make a pseudo-terminal" << std::endl;
+        return Finish(htsim::kExitConnection);
+      }
+      std::cout << "link pty " << slave << std::endl;
+      if (!pty_link.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(pty_link, ec);
+        std::filesystem::create_symlink(slave, pty_link, ec);
+        if (ec) {
+          std::cout << "error cannot link " << pty_link << ": " << ec.message() << std::endl;
+          return Finish(htsim::kExitUsage);
+        }
+        std::cout << "link path " << pty_link << std::endl;
+      }
+    } else {
+      platform::SerialOpenFailure fail;
+      if (platform::Serial_Open(serial_device.c_str(), &line, &fail) != platform::SERIAL_OK) {
+        std::cout << "error " << fail.text << std::endl;
+        return Finish(htsim::kExitConnection);
+      }
+      std::cout << "link serial " << serial_device << std::endl;
+    }
+    platform::SerialConfig cfg;
+    cfg.baud = static_cast<std::uint32_t>(baud);
+    if (line->Configure(cfg) != platform::SERIAL_OK) {
+      std::cout << "error line settings refused (baud " << baud << ")" << std::endl;
+      return Finish(htsim::kExitUsage);
+    }
+    htsim::SerialLink link(*line);
+    int result = htsim::kExitOk;
+    for (int i = 0; i < sessions && result == htsim::kExitOk; ++i) {
+      htsim::SessionOptions o = options;
+      o.session_number = static_cast<std::uint16_t>(i + 1);
+      htsim::Session session(link, disk.get(), std::cout, std::move(o), deadline);
+      result = session.Run();
+    }
+    if (!pty_link.empty()) {
+      std::error_code ec;
+      std::filesystem::remove(pty_link, ec);
+    }
+    return Finish(result);
+  }
+  if (port == 0) {
+    std::cout << "error --port, --serial or --pty is needed" << std::endl;
+    return Finish(htsim::kExitUsage);
+  }
 
   const std::uint64_t now = platform::Monotonic_Ms();
   const int connect_ms = static_cast<int>(std::min<std::uint64_t>(deadline - now, 0x7FFFFFFF));

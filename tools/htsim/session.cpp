@@ -84,7 +84,7 @@ Stamp Now() {
 
 }  // namespace
 
-Session::Session(Link& link, const HtDisk* disk, std::ostream& out, SessionOptions options,
+Session::Session(HtLink& link, const HtDisk* disk, std::ostream& out, SessionOptions options,
                  std::uint64_t deadline_ms)
     : link_(link), disk_(disk), out_(out), options_(std::move(options)), deadline_(deadline_ms) {
   options_.block_size = std::clamp<std::size_t>(options_.block_size, 1, kMaxPacketData - 2);
@@ -98,7 +98,7 @@ void Session::Set_Exit(int code) {
   if (exit_ == kExitOk) exit_ = code;
 }
 
-void Session::Link_Problem(Link::Status s) {
+void Session::Link_Problem(HtLink::Status s) {
   over_ = true;
   rx_.file.Abandon();
   switch (s) {
@@ -173,6 +173,10 @@ void Session::Finish() {
     Link_Problem(s);
     return;
   }
+  if (!link_.Has_Close_Exchange()) {
+    Line("link line dropped");
+    return;
+  }
   Line(by_exchange ? "link close exchange" : "link close end-of-session");
   if (ht_ended_ && !by_exchange) {
     Line("error the PC polled for the end of session after the HT's end indication");
@@ -242,8 +246,12 @@ int Session::Run() {
     Set_Exit(kExitRefused);
     return exit_;
   }
-  Line("link greeting rbytes=" + std::to_string(g.rbytes));
-  Line("link handshake ok");
+  if (g.line) {
+    Line("link line up");
+  } else {
+    Line("link greeting rbytes=" + std::to_string(g.rbytes));
+    Line("link handshake ok");
+  }
   Run_Steps();
   Finish();
   return exit_;

@@ -39,7 +39,7 @@ class Session {
  public:
   // disk may be null: the HT then has no disk (file requests fail with 57,
   // disk information reports condition 2).
-  Session(Link& link, const HtDisk* disk, std::ostream& out, SessionOptions options,
+  Session(HtLink& link, const HtDisk* disk, std::ostream& out, SessionOptions options,
           std::uint64_t deadline_ms);
 
   // Runs the whole session on an open connection; returns the exit code.
@@ -49,7 +49,7 @@ class Session {
   // Reporting and ending.
   void Line(const std::string& text);
   void Set_Exit(int code);
-  void Link_Problem(Link::Status s);
+  void Link_Problem(HtLink::Status s);
   void Pc_End(const PacketView& v);
   void Ht_Error(int code, const std::string& why);
   void Ht_End(std::uint8_t error_class, std::uint8_t detail, bool urgent);
@@ -83,7 +83,7 @@ class Session {
   void Pc_Get_Info(const PacketView& v);
   bool Need_Disk();
 
-  Link& link_;
+  HtLink& link_;
   const HtDisk* disk_;
   std::ostream& out_;
   SessionOptions options_;
