@@ -132,6 +132,16 @@ struct ChannelDriver {
 using SerialTraceHook = void (*)(const char* text, void* context);
 void Set_Serial_Trace(SerialTraceHook hook, void* context);
 
+// A stopping RS-232C link must not wait for a silent terminal. While
+// stopping is set, the driver's waits give up within one wait slice
+// (100 ms): Accept as without DSR, a send that has to wait for CTS or for
+// room and a blocking receive that has to wait for more bytes as their time
+// limits would (-5); what has arrived is still taken and what fits is still
+// written. Close gives the HT half a second instead of eleven to drop its
+// line. Any thread; the link manager sets it when it stops the line and
+// clears it when it starts one.
+void Set_Serial_Stopping(bool stopping);
+
 // Replaces the driver table of interface gi (0..2); null restores the built-in
 // one. Returns the previous table. For tests and simulators.
 const ChannelDriver* Set_Channel_Driver(int gi, const ChannelDriver* driver);

@@ -38,6 +38,9 @@ constexpr std::size_t kLookAhead = 10;
 constexpr int kWatchSliceMs = 100;  // how soon the watcher sees a stop
 constexpr int kWaitSliceMs = 100;   // longest wait before the clock is read again
 constexpr std::uint32_t kResetPauseMs = 1000;
+// While the link stops, Close gives the HT this long to drop its line after
+// the PC's end indication instead of the usual seconds.
+constexpr std::uint32_t kStopCloseMs = 500;
 
 // Line error flags as the port reports them in "<CE-%u>".
 constexpr unsigned kCeRxOver = 0x01, kCeOverrun = 0x02, kCeParity = 0x04, kCeFrame = 0x08,
@@ -74,6 +77,9 @@ SerialTraceHook g_trace = nullptr;
 void* g_trace_context = nullptr;
 std::string g_last_open_failure;  // engine thread only
 
+// Set while the link manager stops the line (any thread): waits give up.
+std::int32_t g_stopping = 0;
+
 const SerialDriverClock kMonotonic = {platform::Monotonic_Ms, platform::Sleep_Ms};
 const SerialDriverClock* g_clock = nullptr;
 
@@ -94,6 +100,7 @@ void Trace(const std::string& text) {
 std::string Port_Name(const PortRecord& r) { return "COM" + std::to_string(r.port_number); }
 
 bool Dsr() { return Load(g_dsr) != 0; }
+bool Stopping() { return Load(g_stopping) != 0; }
 bool Cts() { return Load(g_cts) != 0; }
 
 void Refresh_Flags(platform::SerialPort& port) {
@@ -280,7 +287,7 @@ int Serial_Accept(int slot) {
   const std::uint64_t start = Now();
   while (!Dsr()) {
     const std::uint64_t spent = Now() - start;
-    if (spent > kAcceptLimitMs) return SER_TIMEOUT;
+    if (spent > kAcceptLimitMs || Stopping()) return SER_TIMEOUT;
     Wait_Port(r, 0, static_cast<std::uint32_t>(kAcceptLimitMs + 1 - spent));
   }
   return Take_Slot(&r);
@@ -302,7 +309,7 @@ long Serial_Send(int slot, unsigned char* data, std::uint32_t n) {
   };
   while (!Cts()) {
     const std::uint32_t l = left();
-    if (l == 0) return SER_TIMEOUT;
+    if (l == 0 || Stopping()) return SER_TIMEOUT;
     if (!Dsr()) return SER_DSR_OFF;
     Wait_Port(r, 0, l);
   }
@@ -325,6 +332,8 @@ long Serial_Send(int slot, unsigned char* data, std::uint32_t n) {
       done += static_cast<std::uint32_t>(w);
       continue;
     }
+    // The queue is full: a stop ends the send as its time limit would.
+    if (Stopping()) return SER_TIMEOUT;
     Wait_Port(r, platform::kSerialWritable, l);
   }
   return static_cast<long>(n);
@@ -384,6 +393,9 @@ long Serial_Recv(int slot, unsigned char* data, std::uint32_t n, int flags) {
       continue;
     }
     if (!Dsr()) return SER_DSR_OFF;
+    // Nothing more has come: a stop ends the receive as its time limit
+    // would, so the engine sees a time-out and then the abort.
+    if (Stopping()) return SER_TIMEOUT;
     Wait_Port(r, platform::kSerialReadable, static_cast<std::uint32_t>(limit + 1 - spent));
   }
   return static_cast<long>(n);
@@ -395,7 +407,10 @@ int Serial_Close(int slot, unsigned char mode) {
   if (mode == 1 && open) {
     // The HT drops its line first; it gets whole seconds 0..10 for that.
     const std::uint64_t start = Now();
-    while (Dsr() && (Now() - start) / 1000 <= kCloseWholeSeconds) Wait_Port(*r, 0, 1000);
+    while (Dsr() && (Now() - start) / 1000 <= kCloseWholeSeconds) {
+      if (Stopping() && Now() - start >= kStopCloseMs) break;
+      Wait_Port(*r, 0, 1000);
+    }
   }
   if (open) {
     r->port->Set_Lines(0, platform::kLineRts);
@@ -438,6 +453,8 @@ std::uint32_t Serial_Time_Limit_Ms(int baud_code, std::uint32_t n) {
 }
 
 void Set_Serial_Driver_Clock(const SerialDriverClock* clock) { Store(g_clock, clock); }
+
+void Set_Serial_Stopping(bool stopping) { Store(g_stopping, std::int32_t{stopping ? 1 : 0}); }
 
 void Set_Serial_Trace(SerialTraceHook hook, void* context) {
   Store(g_trace_context, context);

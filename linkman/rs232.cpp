@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "channel/mux32.h"
 #include "engine/rox32.h"
 #include "linkman/internal.h"
 #include "platform/atomic.h"
@@ -59,6 +60,7 @@ int Start_Rs232() {
   RS232_ROX* engine = new (std::nothrow) RS232_ROX;
   if (engine == nullptr) return -1;
   st.quit.Reset();
+  Set_Serial_Stopping(false);
   try {
     st.thread = std::thread(Rs232_Thread, engine, &st.quit);
   } catch (const std::system_error&) {
@@ -76,10 +78,14 @@ int Stop_Rs232() {
   RS232_ROX* engine = st.engine;
   platform::Store(engine->RS232StopFlag, static_cast<char>(1));
   platform::Store(Info_Of(1).AbortFromGUI, 1);
+  // A silent terminal must not hold the engine in a receive (or the line's
+  // other waits) until its time limit.
+  Set_Serial_Stopping(true);
   // The stop flag may also be set while the thread pauses between tries.
   Wait_Pumping([engine] { return platform::Load(engine->RS232StopFlag) == 0; }, kStopStepMs);
   st.quit.Wake();
   if (st.thread.joinable()) st.thread.join();
+  Set_Serial_Stopping(false);
   st.running = false;
   delete engine;
   st.engine = nullptr;

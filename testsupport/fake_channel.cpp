@@ -20,7 +20,11 @@ std::uint16_t Frame_Checksum(const Bytes& header_and_data) {
 Bytes Packet(std::uint8_t kind, std::uint8_t command, std::uint8_t sub, const Bytes& data) {
   assert(data.size() <= 0xFFFF);
   const auto len = static_cast<std::uint16_t>(data.size());
-  Bytes p = {kind, command, sub, static_cast<unsigned char>(len & 0xFF), static_cast<unsigned char>(len >> 8)};
+  Bytes p;
+  p.reserve(5 + data.size() + 2);
+  for (unsigned char b : {kind, command, sub, static_cast<unsigned char>(len & 0xFF),
+                          static_cast<unsigned char>(len >> 8)})
+    p.push_back(b);
   p.insert(p.end(), data.begin(), data.end());
   Bytes sum = Le16(Frame_Checksum(p));
   p.insert(p.end(), sum.begin(), sum.end());

@@ -48,6 +48,7 @@ class SerialDriver : public ::testing::Test {
     ht_->Configure(cfg);
   }
   void TearDown() override {
+    Set_Serial_Stopping(false);
     d_.reset();
     Set_Serial_Trace(nullptr, nullptr);
     Set_Serial_Driver_Clock(nullptr);
@@ -316,6 +317,60 @@ TEST_F(SerialDriver, BackToBackSendsOnAPacedLineLoseNothing) {
     ASSERT_EQ(d_.send(s, block), 2000);
   }
   EXPECT_TRUE(Ht_Read(expect.size()) == expect);
+}
+
+std::uint64_t Ms_Since(std::chrono::steady_clock::time_point t0) {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+}
+
+// A link that stops is not held by a silent HT: each wait gives up within a
+// slice (the limits here are 60 and 11 seconds), while what has arrived is
+// still delivered; once the stop is over the waits are whole again.
+TEST_F(SerialDriver, StoppingEndsTheWaitsButNotTheData) {
+  const int s = Connect();
+  std::string got;
+  auto t0 = std::chrono::steady_clock::now();
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Set_Serial_Stopping(true);
+  });
+  EXPECT_EQ(d_.recv(s, &got, 7, 0), SER_TIMEOUT);
+  stopper.join();
+  EXPECT_LT(Ms_Since(t0), 5000u) << "the receive waited for its time limit";
+
+  // Bytes that are there are still taken, and a send that fits goes out.
+  Ht_Write("abc");
+  ASSERT_EQ(d_.recv(s, &got, 3, 0), 3);
+  EXPECT_EQ(got, "abc");
+  ASSERT_EQ(d_.send(s, "end"), 3);
+  EXPECT_EQ(Ht_Read(3), "end");
+
+  // A send held back by the HT's flow control gives up.
+  ht_->Set_Lines(0, platform::kLineRts);
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(d_.send(s, "x"), SER_TIMEOUT);
+  EXPECT_LT(Ms_Since(t0), 5000u);
+  ht_->Set_Lines(platform::kLineRts, 0);
+
+  // Cleared: a receive waits for bytes that come later.
+  Set_Serial_Stopping(false);
+  std::thread writer([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Ht_Write("late");
+  });
+  EXPECT_EQ(d_.recv(s, &got, 4, 0), 4);
+  writer.join();
+  EXPECT_EQ(got, "late");
+
+  // Close gives an HT that keeps DSR on half a second, not eleven.
+  Set_Serial_Stopping(true);
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(d_.close(s, 1), 1);
+  const std::uint64_t spent = Ms_Since(t0);
+  EXPECT_GE(spent, 400u);
+  EXPECT_LT(spent, 5000u);
+  EXPECT_EQ(Ht_Lines() & platform::kLineDsr, 0u);
 }
 
 }  // namespace
