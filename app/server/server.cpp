@@ -90,7 +90,8 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
   });
 
   Load_Run_Options();
-  if (GRunOptions.single_instance && Send_Data_Copy(dir, Data_Copy_Tag(DC_PING, 0), "", 1000) == 1)
+  const std::string socket_path = Data_Copy_Socket_Path(dir, config.control_socket);
+  if (GRunOptions.single_instance && Send_Data_Copy(socket_path, Data_Copy_Tag(DC_PING, 0), "", 1000) == 1)
     return fail("another tarnel already serves " + dir + " (panelset.ini: DUPLICATE=OFF)");
 
   if (!Load_Device_And_Panel_Settings()) return fail("no device.ini in " + dir);
@@ -100,12 +101,16 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
     return fail(std::string("device.ini: IF=") + GDeviceSettings.IF + " names no interface (RS232C, SCSI, ETHERNET)");
   for (int i = 0; i < 256; ++i) platform::Store(HTInfoAry[i].CheckFlag, 0);
 
+  // Requests from other programs run commands with this server's rights: a
+  // socket that cannot be kept to its user is a reason not to start.
   std::string ipc_why;
-  const int ipc = data_copy_.Start(dir, this, &ipc_why);
+  const int ipc = data_copy_.Start(
+      socket_path, config.control_group, this,
+      [this](const std::string& line) { Log(Time_Text(platform::Get_Local_Time()) + " " + line); }, &ipc_why);
   if (ipc == 0)
-    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket of " + dir + " is owned by another instance");
+    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket " + socket_path + " is served by another instance");
   else if (ipc < 0)
-    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket not available: " + ipc_why);
+    return fail("data-copy socket " + socket_path + ": " + ipc_why);
 
   if (config.watch_signals) {
     signals_ = platform::Start_Stop_Signal_Watch(this, WM_SERVER_SIGNAL);
@@ -122,7 +127,8 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
   }
   std::string where = Interface_Name(interface_type_);
   if (interface_type_ == kTcpip) where += std::string(" port ") + GDeviceSettings.PORTNO;
-  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + dir);
+  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + dir +
+      (ipc == 1 ? "; requests on " + socket_path : std::string()));
   return true;
 }
 

@@ -3,7 +3,8 @@
 // libraries' globals), starts the Link Manager at once for the interface
 // that IF names, and then handles what the main window would: the
 // notifications (one log line each on the output stream), message boxes
-// (log lines), data-copy requests from other programs (a local socket) and
+// (log lines), data-copy requests from other programs (a local socket that
+// only the server's user, root and an optional group may use) and
 // the stop signals SIGINT and SIGTERM, which stop the Link Manager in order.
 //
 // Threads: construct, Start and Run on one thread (the "window thread");
@@ -20,6 +21,8 @@
 
 struct ServerConfig {
   std::string program_dir;          // empty: the executable's folder
+  std::string control_socket;       // data-copy socket file; empty: Data_Copy_Socket_Path's default
+  std::string control_group;        // group whose members may hand in requests too; empty: none
   bool watch_signals = true;        // SIGINT/SIGTERM stop the server
   std::uint32_t end_wait_ms = 90000;  // how long sessions may take to end at exit
 };
