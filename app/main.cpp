@@ -12,16 +12,28 @@ int main(int argc, char** argv) {
   bool version = false;
   bool headless = false;
   std::string program_dir;
+  std::string control_socket;
+  std::string control_group;
   app.add_flag("--version", version, "Print the version and exit");
   app.add_flag("--headless", headless,
                "Run as a server without a window: start the Link Manager for the interface that "
                "device.ini's IF names, log every status to standard output, stop on SIGINT or SIGTERM");
   app.add_option("--program-dir", program_dir,
                  "Folder that holds device.ini and panelset.ini (default: the executable's folder)");
+  app.add_option("--control-socket", control_socket,
+                 "Socket file for requests from other programs (tarnelctl) (default: a name made from the "
+                 "program directory, in $XDG_RUNTIME_DIR/tarnel, else /run/tarnel for root, else "
+                 "$TMPDIR/tarnel-UID); its folder must belong to this user and be writable by nobody else");
+  app.add_option("--control-group", control_group,
+                 "Also let the members of this group hand in requests (only this user and root may "
+                 "otherwise); the socket and its folder then belong to the group");
   app.footer(
       "Exit status: 0 after an orderly stop; 1 when the server cannot start (the reason goes to\n"
       "standard error); 2 for a usage error; 3 when sessions did not end in time at the stop.\n"
-      "Other programs hand in commands with tarnelctl (same --program-dir).");
+      "Other programs hand in commands with tarnelctl (same --program-dir, or the same\n"
+      "--control-socket). The commands run with this program's rights.\n"
+      "Example:\n"
+      "  tarnel --headless --program-dir /srv/tarnel");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -41,6 +53,8 @@ int main(int argc, char** argv) {
   HeadlessServer server(std::cout, std::cerr);
   ServerConfig config;
   config.program_dir = program_dir;
+  config.control_socket = control_socket;
+  config.control_group = control_group;
   std::string why;
   if (!server.Start(config, &why)) return SERVER_CANNOT_START;
   return server.Run();

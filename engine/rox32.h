@@ -95,11 +95,17 @@ constexpr platform::UINT WM_ONESHOT_END = platform::WM_USER + 7;  // 1031
 
 // Accessors for the shared block. ht is the HT number (1..255).
 // A command line is published with its first byte last (release) and read
-// from its first byte (acquire), so a reader never sees half a line.
+// from its first byte (acquire); a slot being rewritten has its first byte
+// cleared while it changes. Read_Command_Buffer copies either a whole line
+// or nothing, never a mix of an old and a new one, whichever threads write
+// and clear the slot meanwhile. Any thread may call these.
 InfoHT& Info_Of(int ht);
-// Writes line (cut to 1999 characters) into the HT's slot.
-void Write_Command_Buffer(int ht, const char* line);
-// Copies the HT's slot into out[size]; returns false when it is empty.
+// Writes line into the HT's slot. A line that does not fit with its NUL
+// (1999 characters at most) is refused whole: false, and the slot keeps what
+// it had. An empty line empties the slot.
+bool Write_Command_Buffer(int ht, const char* line);
+// Copies the HT's slot into out[size] (cut to size - 1 characters); returns
+// false when it is empty.
 bool Read_Command_Buffer(int ht, char* out, std::size_t size);
 bool Command_Buffer_Empty(int ht);
 // Clears all 2000 bytes of the HT's slot.

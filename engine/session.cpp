@@ -1,6 +1,10 @@
 // The shared session table, the settings globals and the engine's
 // construction and copy.
+#include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "engine/rox32.h"
 #include "platform/atomic.h"
@@ -19,45 +23,94 @@ char DefErrorFile[1024];
 
 InfoHT& Info_Of(int ht) { return HTInfoAry[ht - 1]; }
 
-void Write_Command_Buffer(int ht, const char* line) {
+// A slot is changed by more than one thread (the application writes a line,
+// the engine and the link manager clear it) and read by the engine while it
+// may be changing. Each slot has a version that is odd while a writer is at
+// work; a reader keeps its copy only when the version was even and the same
+// before and after the copy, so it never takes a mix of two lines. Writers
+// of one slot take turns through its mutex. The slot itself stays plain
+// bytes in the shared table; the first byte is cleared before the rest
+// changes and written last, so whoever only looks at the first byte sees
+// either no line or a complete one.
+namespace {
+
+std::atomic<std::uint32_t> g_slot_version[MAX_HT];
+std::mutex g_slot_writer[MAX_HT];
+
+// How often a reader tries again while writers keep the slot changing; it
+// reports an empty slot after that and the engine simply looks again later.
+constexpr int kReadTries = 1000;
+
+// Runs change on the slot of ht between the two version steps.
+template <typename Change>
+void Change_Slot(int ht, Change change) {
+  std::lock_guard<std::mutex> turn(g_slot_writer[ht - 1]);
+  std::atomic<std::uint32_t>& version = g_slot_version[ht - 1];
+  const std::uint32_t v = version.load(std::memory_order_relaxed);
+  version.store(v + 1, std::memory_order_relaxed);
+  // Every byte is stored with release, so a reader that sees any of them
+  // sees the odd version too.
   char* slot = Dll_Cmd_Buf[ht - 1];
-  std::size_t n = strnlen(line, CMD_BUF_SIZE - 1);
-  if (n == 0) {
-    Clear_Command_Buffer(ht);
-    return;
-  }
-  // Everything but the first byte, then the terminator, then the first byte
-  // with release so that a reader that sees it sees the whole line.
-  platform::Store_Bytes(slot + 1, line + 1, n - 1);
-  platform::Fill_Bytes(slot + n, '\0', 1);
-  platform::Store(slot[0], line[0]);
+  platform::Store(slot[0], '\0');
+  change(slot);
+  version.store(v + 2, std::memory_order_release);
+}
+
+}  // namespace
+
+bool Write_Command_Buffer(int ht, const char* line) {
+  const std::size_t n = strnlen(line, CMD_BUF_SIZE);
+  if (n >= CMD_BUF_SIZE) return false;  // no room for its NUL: the slot stays as it was
+  Change_Slot(ht, [&](char* slot) {
+    for (std::size_t i = 1; i < n; ++i) platform::Store(slot[i], line[i]);
+    if (n > 0) {
+      platform::Store(slot[n], '\0');
+      platform::Store(slot[0], line[0]);
+    } else {
+      for (std::size_t i = 1; i < CMD_BUF_SIZE; ++i) platform::Store(slot[i], '\0');
+    }
+  });
+  return true;
 }
 
 bool Command_Buffer_Empty(int ht) { return platform::Load(Dll_Cmd_Buf[ht - 1][0]) == '\0'; }
 
 bool Read_Command_Buffer(int ht, char* out, std::size_t size) {
   if (size == 0) return false;
+  out[0] = '\0';
   const char* slot = Dll_Cmd_Buf[ht - 1];
-  char first = platform::Load(slot[0]);
-  if (first == '\0') {
-    out[0] = '\0';
-    return false;
+  const std::atomic<std::uint32_t>& version = g_slot_version[ht - 1];
+  const std::size_t limit = size < CMD_BUF_SIZE ? size : CMD_BUF_SIZE;
+  for (int attempt = 0; attempt < kReadTries; ++attempt) {
+    const std::uint32_t before = version.load(std::memory_order_acquire);
+    if (before & 1u) {
+      std::this_thread::yield();
+      continue;
+    }
+    const char first = platform::Load(slot[0]);
+    if (first == '\0') {
+      out[0] = '\0';
+      return false;
+    }
+    out[0] = first;
+    std::size_t i = 1;
+    for (; i < limit - 1; ++i) {
+      out[i] = platform::Load(slot[i]);
+      if (out[i] == '\0') break;
+    }
+    out[i < limit ? i : limit - 1] = '\0';
+    // The byte loads acquire, so this load cannot come before them.
+    if (version.load(std::memory_order_relaxed) == before) return true;
+    std::this_thread::yield();
   }
-  std::size_t limit = size < CMD_BUF_SIZE ? size : CMD_BUF_SIZE;
-  out[0] = first;
-  std::size_t i = 1;
-  for (; i < limit - 1; ++i) {
-    platform::Load_Bytes(out + i, slot + i, 1);
-    if (out[i] == '\0') break;
-  }
-  out[i < limit ? i : limit - 1] = '\0';
-  return true;
+  out[0] = '\0';
+  return false;
 }
 
 void Clear_Command_Buffer(int ht) {
-  char* slot = Dll_Cmd_Buf[ht - 1];
-  platform::Store(slot[0], '\0');
-  platform::Fill_Bytes(slot + 1, '\0', CMD_BUF_SIZE - 1);
+  Change_Slot(ht, [](char* slot) {
+    for (std::size_t i = 1; i < CMD_BUF_SIZE; ++i) platform::Store(slot[i], '\0');
+  });
 }
 
 ROX32::ROX32() {

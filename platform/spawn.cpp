@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,30 @@ namespace platform {
 namespace {
 
 std::string Name_Of(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+// In a child made by fork: default signal handling, nothing blocked, then
+// the given user and group with no supplementary groups. Only calls that
+// are safe between fork and exec. False when the switch failed.
+bool Become_User(unsigned uid, unsigned gid) {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int signo = 1; signo < NSIG; ++signo) signal(signo, SIG_DFL);
+  if (setgroups(0, nullptr) != 0) return false;
+  if (setresgid(gid, gid, gid) != 0) return false;
+  if (setresuid(uid, uid, uid) != 0) return false;
+  return true;
+}
+
+// Opens path for the child's descriptor fd (in the child, before exec).
+bool Redirect(int fd, const char* path, int flags) {
+  const int f = open(path, flags | O_CLOEXEC, 0644);
+  if (f < 0) return false;
+  // dup2 clears close-on-exec on the copy.
+  const bool ok = dup2(f, fd) == fd;
+  if (f != fd) close(f);
+  return ok;
+}
 
 }  // namespace
 
@@ -50,6 +75,27 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string
   std::vector<char*> envp;
   for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
+
+  if (as_user_) {
+    // posix_spawn cannot change the user: fork, switch, exec.
+    const pid_t pid = fork();
+    if (pid < 0) {
+      if (why) *why = std::string("fork: ") + std::strerror(errno);
+      return false;
+    }
+    if (pid == 0) {
+      const int write_flags = O_WRONLY | O_CREAT | O_TRUNC;
+      if (!Redirect(0, "/dev/null", O_RDONLY) ||
+          (!stdout_path.empty() && !Redirect(1, stdout_path.c_str(), write_flags)) ||
+          (!stderr_path.empty() && !Redirect(2, stderr_path.c_str(), write_flags)) || !Become_User(uid_, gid_))
+        _exit(127);
+      execve(argv[0].c_str(), args.data(), envp.data());
+      _exit(127);
+    }
+    pid_ = pid;
+    reaped_ = false;
+    return true;
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -102,6 +148,29 @@ bool ChildProcess::Wait(int timeout_ms, int* status) {
   }
   if (status) *status = status_;
   return true;
+}
+
+int Run_As_User(unsigned uid, unsigned gid, const std::function<int()>& body, int timeout_ms) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (!Become_User(uid, gid)) _exit(kRunAsCannotSwitch);
+    const int r = body();
+    _exit(r & 0xFF);
+  }
+  const std::uint64_t deadline = Monotonic_Ms() + static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms);
+  for (;;) {
+    int raw = 0;
+    const pid_t r = waitpid(pid, &raw, WNOHANG);
+    if (r == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    if ((r < 0 && errno != EINTR) || Monotonic_Ms() >= deadline) {
+      kill(pid, SIGKILL);
+      while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+      }
+      return -1;
+    }
+    Sleep_Ms(5);
+  }
 }
 
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,13 +17,12 @@ namespace platform {
 
 namespace {
 
-bool Make_Address(const std::string& name, sockaddr_un* addr, socklen_t* len) {
-  if (name.empty() || name.size() > kUnixNameMax) return false;
+bool Make_Address(const std::string& path, sockaddr_un* addr, socklen_t* len) {
+  if (path.empty() || path.size() > kUnixPathMax || path.find('\0') != std::string::npos) return false;
   std::memset(addr, 0, sizeof *addr);
   addr->sun_family = AF_UNIX;
-  // Abstract namespace: a leading NUL, then the name without a terminator.
-  std::memcpy(addr->sun_path + 1, name.data(), name.size());
-  *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  std::memcpy(addr->sun_path, path.data(), path.size());
+  *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
   return true;
 }
 
@@ -64,32 +65,118 @@ int Wait_For(int s, short events, std::uint64_t deadline, bool limited, bool* hu
 
 }  // namespace
 
-int Unix_Listen(const std::string& name, std::string* why) {
+namespace {
+
+// What a socket file at path is: 1 a live server accepts connections on it,
+// 0 nobody does any more (or it went away), -1 something else than a socket
+// is there or it cannot be told.
+int Probe(const std::string& path, const sockaddr_un& addr, socklen_t len) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : -1;
+  if (!S_ISSOCK(st.st_mode)) return -1;
+  int s = New_Socket();
+  if (s < 0) return -1;
+  Set_Non_Blocking(s);
+  int r;
+  do {
+    r = connect(s, reinterpret_cast<const sockaddr*>(&addr), len);
+  } while (r != 0 && errno == EINTR);
+  const int e = errno;
+  close(s);
+  if (r == 0 || e == EAGAIN) return 1;  // EAGAIN: alive, its backlog is full
+  if (e == ECONNREFUSED || e == ENOENT) return 0;
+  return -1;
+}
+
+// Holds an flock on path + ".lock" for its lifetime (none when it cannot be
+// taken: the caller then goes on unguarded rather than not at all).
+class PathLock {
+ public:
+  explicit PathLock(const std::string& path) {
+    const std::string name = path + ".lock";
+    fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~PathLock() {
+    if (fd_ >= 0) close(fd_);  // closing ends the lock
+  }
+  PathLock(const PathLock&) = delete;
+  PathLock& operator=(const PathLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+int Unix_Listen(const std::string& path, unsigned mode, int gid, std::string* why) {
   sockaddr_un addr;
   socklen_t len;
-  if (!Make_Address(name, &addr, &len)) {
-    if (why) *why = "socket name empty or too long";
+  if (!Make_Address(path, &addr, &len)) {
+    if (why) *why = "socket path empty or longer than " + std::to_string(kUnixPathMax) + " bytes: " + path;
     return UNIX_FAILED;
   }
+  auto fail = [&](int s, int e, const std::string& what) {
+    if (s >= 0) close(s);
+    if (why) *why = what + ": " + std::strerror(e);
+    return UNIX_FAILED;
+  };
+  PathLock lock(path);
   int s = New_Socket();
-  if (s < 0) {
-    if (why) *why = std::strerror(errno);
-    return UNIX_FAILED;
+  if (s < 0) return fail(-1, errno, "socket");
+  // A left-over socket file is removed and bound anew; a second round only
+  // happens when one was found stale, so two rounds are enough.
+  for (int round = 0;; ++round) {
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) == 0) break;
+    const int e = errno;
+    if (e != EADDRINUSE || round == 1) return fail(s, e, path);
+    const int probe = Probe(path, addr, len);
+    if (probe > 0) {
+      close(s);
+      if (why) *why = path + " is served by another process";
+      return UNIX_IN_USE;
+    }
+    if (probe < 0) {
+      close(s);
+      if (why) *why = path + " exists and is not a socket that can be replaced";
+      return UNIX_FAILED;
+    }
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return fail(s, errno, "removing the stale " + path);
   }
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
-    int e = errno;
-    close(s);
-    if (why) *why = std::strerror(e);
-    return e == EADDRINUSE ? UNIX_IN_USE : UNIX_FAILED;
+  if (gid >= 0 && chown(path.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(gid)) != 0) {
+    const int e = errno;
+    unlink(path.c_str());
+    return fail(s, e, "setting the group of " + path);
+  }
+  if (chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+    const int e = errno;
+    unlink(path.c_str());
+    return fail(s, e, "setting the mode of " + path);
   }
   if (listen(s, 16) != 0) {
-    int e = errno;
-    close(s);
-    if (why) *why = std::strerror(e);
-    return UNIX_FAILED;
+    const int e = errno;
+    unlink(path.c_str());
+    return fail(s, e, "listen");
   }
   Set_Non_Blocking(s);
   return s;
+}
+
+void Unix_Remove(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(path.c_str());
+}
+
+bool Unix_Peer(int s, UnixPeer* peer) {
+  ucred cred;
+  socklen_t size = sizeof cred;
+  if (getsockopt(s, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred) return false;
+  peer->uid = static_cast<unsigned>(cred.uid);
+  peer->gid = static_cast<unsigned>(cred.gid);
+  peer->pid = static_cast<int>(cred.pid);
+  return true;
 }
 
 int Unix_Accept(int listening, int timeout_ms) {
@@ -122,10 +209,10 @@ int Unix_Accept(int listening, int timeout_ms) {
 
 void Unix_Wake(int listening) { shutdown(listening, SHUT_RDWR); }
 
-int Unix_Connect(const std::string& name, int timeout_ms) {
+int Unix_Connect(const std::string& path, int timeout_ms) {
   sockaddr_un addr;
   socklen_t len;
-  if (!Make_Address(name, &addr, &len)) return UNIX_FAILED;
+  if (!Make_Address(path, &addr, &len)) return UNIX_FAILED;
   int s = New_Socket();
   if (s < 0) return UNIX_FAILED;
   Set_Non_Blocking(s);
@@ -134,9 +221,13 @@ int Unix_Connect(const std::string& name, int timeout_ms) {
   for (;;) {
     if (connect(s, reinterpret_cast<sockaddr*>(&addr), len) == 0) return s;
     if (errno == EINTR) continue;
-    if (errno == ECONNREFUSED || errno == ENOENT) {
+    if (errno == ECONNREFUSED || errno == ENOENT || errno == ENOTDIR) {
       close(s);
       return UNIX_NO_PEER;
+    }
+    if (errno == EACCES || errno == EPERM) {
+      close(s);
+      return UNIX_DENIED;
     }
     if (errno == EAGAIN) {
       // The owner's backlog is full: try again shortly.

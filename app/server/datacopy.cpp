@@ -10,6 +10,8 @@
 
 namespace {
 
+static_assert(kMaxCommandLine == CMD_BUF_SIZE - 1);
+
 constexpr int kRs232 = 0;
 constexpr std::uint16_t kModeCommandGiven = 4;
 
@@ -28,15 +30,18 @@ int Handle_Data_Copy(std::uint32_t tag, const char* data, std::size_t length, Da
   switch (op) {
     case DC_COMMAND: {
       if (ht == 0) return 0;
+      // The line ends at its NUL or with the block, whichever comes first. A
+      // line that the slot cannot hold with its NUL is refused before
+      // anything changes: cut short, a list of names would name other files.
+      const std::size_t n = data ? strnlen(data, length) : 0;
+      if (n >= static_cast<std::size_t>(CMD_BUF_SIZE)) return 0;
+      char line[CMD_BUF_SIZE] = {};
+      if (n) std::memcpy(line, data, n);
       host.Command_Flags_Off();
       InfoHT& info = Info_Of(ht);
       platform::Store(info.BatchFlag, 0);
       platform::Store(info.Mode, kModeCommandGiven);
-      // The line ends at its NUL or with the block, whichever comes first.
-      char line[CMD_BUF_SIZE] = {};
-      const std::size_t n = data ? strnlen(data, length < CMD_BUF_SIZE - 1 ? length : CMD_BUF_SIZE - 1) : 0;
-      if (n) std::memcpy(line, data, n);
-      Write_Command_Buffer(ht, line);
+      if (!Write_Command_Buffer(ht, line)) return 0;
       if (!host.Link_Manager_Running()) host.Start_Link_Manager();
       return 1;
     }

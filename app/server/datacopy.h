@@ -24,6 +24,10 @@ enum DataCopyOp : std::uint8_t {
   DC_DETAIL_LOG = 255,  // append a detail-log entry for the HT
 };
 
+// Longest command line operation 0 takes: the HT's command buffer holds it
+// with its NUL.
+constexpr std::size_t kMaxCommandLine = 1999;
+
 constexpr std::uint32_t Data_Copy_Tag(std::uint8_t op, std::uint8_t index) {
   return static_cast<std::uint32_t>(op) | (static_cast<std::uint32_t>(index) << 8);
 }
@@ -45,7 +49,8 @@ class DataCopyHost {
 
 // Carries out one request and returns its reply (1 or 0). data holds the
 // operation's data (for operation 0 a command line, NUL-terminated or
-// ending with the block; at most 1999 characters are taken). On RS-232C
+// ending with the block). Operation 0 takes a line whole or not at all: one
+// longer than kMaxCommandLine characters replies 0 and changes nothing. On RS-232C
 // the station index is taken as 0. Station index 255 names no HT and
 // operations 0 to 3 and 255 reply 0 for it.
 int Handle_Data_Copy(std::uint32_t tag, const char* data, std::size_t length, DataCopyHost& host);

@@ -1,11 +1,14 @@
 #include "app/server/ipc.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/server/datacopy.h"
+#include "platform/access.h"
 #include "platform/clock.h"
 #include "platform/unixsock.h"
 
@@ -30,6 +33,28 @@ int Left_Of(std::uint64_t deadline) {
   return now >= deadline ? 0 : static_cast<int>(deadline - now);
 }
 
+std::string Octal(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode & 07777u);
+  return text;
+}
+
+std::string User_Text(unsigned uid) {
+  const std::string name = platform::User_Name(uid);
+  return name.empty() ? "uid " + std::to_string(uid) : name + " (uid " + std::to_string(uid) + ")";
+}
+
+std::string Group_Text(unsigned gid) {
+  const std::string name = platform::Group_Name(gid);
+  return name.empty() ? "gid " + std::to_string(gid) : name + " (gid " + std::to_string(gid) + ")";
+}
+
+// The folder part of a socket path ("." for a bare name).
+std::string Folder_Of(const std::string& path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  return folder.empty() ? "." : folder.string();
+}
+
 }  // namespace
 
 std::string Data_Copy_Socket_Name(const std::string& program_dir) {
@@ -50,11 +75,72 @@ std::string Data_Copy_Socket_Name(const std::string& program_dir) {
   return name;
 }
 
-int Send_Data_Copy(const std::string& program_dir, std::uint32_t tag, const std::string& data, int timeout_ms) {
+std::string Data_Copy_Socket_Folder(const char* runtime_dir, unsigned uid, const char* tmp_dir) {
+  if (runtime_dir != nullptr && runtime_dir[0] != '\0') return std::string(runtime_dir) + "/tarnel";
+  if (uid == 0) return "/run/tarnel";
+  const std::string base = tmp_dir != nullptr && tmp_dir[0] != '\0' ? tmp_dir : "/tmp";
+  return base + "/tarnel-" + std::to_string(uid);
+}
+
+std::string Data_Copy_Socket_Folder() {
+  return Data_Copy_Socket_Folder(std::getenv("XDG_RUNTIME_DIR"), platform::Own_User_Id(), std::getenv("TMPDIR"));
+}
+
+std::string Data_Copy_Socket_Path(const std::string& program_dir, const std::string& socket_path) {
+  if (!socket_path.empty()) return socket_path;
+  return Data_Copy_Socket_Folder() + "/" + Data_Copy_Socket_Name(program_dir);
+}
+
+bool Data_Copy_Peer_Allowed(unsigned peer_uid, unsigned peer_gid, unsigned own_uid, int group) {
+  if (peer_uid == 0 || peer_uid == own_uid) return true;
+  if (group < 0) return false;
+  const unsigned gid = static_cast<unsigned>(group);
+  return peer_gid == gid || platform::User_In_Group(peer_uid, gid);
+}
+
+bool Prepare_Socket_Folder(const std::string& folder, int group, std::string* why) {
+  auto fail = [&](const std::string& text) {
+    if (why) *why = text;
+    return false;
+  };
+  const unsigned own = platform::Own_User_Id();
+  platform::PathInfo info;
+  std::string error;
+  if (!platform::Path_Info(folder, &info, &error)) return fail("cannot examine the socket folder " + error);
+  if (!info.exists) {
+    if (!platform::Make_Folder(folder, group >= 0 ? 0750u : 0700u, &error))
+      return fail("cannot create the socket folder " + error);
+    if (group >= 0 && !platform::Set_Owner(folder, -1, group, &error))
+      return fail("cannot give the socket folder its group: " + error);
+    return true;
+  }
+  if (info.is_link) return fail("the socket folder " + folder + " is a symbolic link; refusing to use it");
+  if (!info.is_folder) return fail("the socket folder " + folder + " exists and is not a folder");
+  if (info.uid != own)
+    return fail("the socket folder " + folder + " belongs to " + User_Text(info.uid) + ", not to " + User_Text(own) +
+                " who runs this server; another user could replace the socket");
+  if ((info.mode & 0002u) != 0)
+    return fail("the socket folder " + folder + " (mode " + Octal(info.mode) +
+                ") may be written by every user; anyone could replace the socket");
+  if ((info.mode & 0020u) != 0 && !(group >= 0 && info.gid == static_cast<unsigned>(group)))
+    return fail("the socket folder " + folder + " (mode " + Octal(info.mode) + ") may be written by the group " +
+                Group_Text(info.gid) + "; its members could replace the socket");
+  if (group >= 0) {
+    // The group's members must be able to reach the socket inside.
+    if (info.gid != static_cast<unsigned>(group) && !platform::Set_Owner(folder, -1, group, &error))
+      return fail("cannot give the socket folder its group: " + error);
+    if ((info.mode & 0050u) != 0050u && !platform::Set_Mode(folder, info.mode | 0050u, &error))
+      return fail("cannot let the group search the socket folder: " + error);
+  }
+  return true;
+}
+
+int Send_Data_Copy(const std::string& socket_path, std::uint32_t tag, const std::string& data, int timeout_ms) {
   if (data.size() > kDataCopyMaxData) return DCC_BAD_REQUEST;
   const std::uint64_t deadline = platform::Monotonic_Ms() + static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms);
-  int s = platform::Unix_Connect(Data_Copy_Socket_Name(program_dir), timeout_ms);
+  int s = platform::Unix_Connect(socket_path, timeout_ms);
   if (s == platform::UNIX_NO_PEER) return DCC_NO_INSTANCE;
+  if (s == platform::UNIX_DENIED) return DCC_NOT_PERMITTED;
   if (s < 0) return DCC_NO_ANSWER;
   unsigned char header[kHeader];
   std::memcpy(header, kMagic, 4);
@@ -62,13 +148,20 @@ int Send_Data_Copy(const std::string& program_dir, std::uint32_t tag, const std:
   Put32(header + 8, static_cast<std::uint32_t>(data.size()));
   int result = DCC_NO_ANSWER;
   unsigned char reply[8];
-  if (platform::Unix_Send_All(s, header, kHeader, Left_Of(deadline)) == static_cast<long>(kHeader) &&
-      (data.empty() ||
-       platform::Unix_Send_All(s, data.data(), data.size(), Left_Of(deadline)) == static_cast<long>(data.size())) &&
-      platform::Unix_Recv_All(s, reply, sizeof reply, Left_Of(deadline)) == static_cast<long>(sizeof reply) &&
-      std::memcmp(reply, kMagic, 4) == 0) {
+  long got = platform::UNIX_FAILED;
+  // A server that will not serve this user closes the connection; the
+  // request may then not even be taken whole.
+  const long sent = platform::Unix_Send_All(s, header, kHeader, Left_Of(deadline));
+  long sent_data = static_cast<long>(data.size());
+  if (sent == static_cast<long>(kHeader) && !data.empty())
+    sent_data = platform::Unix_Send_All(s, data.data(), data.size(), Left_Of(deadline));
+  if (sent == static_cast<long>(kHeader) && sent_data == static_cast<long>(data.size()))
+    got = platform::Unix_Recv_All(s, reply, sizeof reply, Left_Of(deadline));
+  if (got == static_cast<long>(sizeof reply) && std::memcmp(reply, kMagic, 4) == 0) {
     const std::uint32_t r = Get32(reply + 4);
     result = r == 1 ? 1 : 0;
+  } else if (got == platform::UNIX_CLOSED || sent == platform::UNIX_CLOSED || sent_data == platform::UNIX_CLOSED) {
+    result = DCC_REFUSED;
   }
   platform::Unix_Close(s);
   return result;
@@ -80,21 +173,41 @@ DataCopyServer::~DataCopyServer() {
     platform::Unix_Wake(listening_);
     thread_.join();
   }
-  if (listening_ > 0) platform::Unix_Close(listening_);
+  if (listening_ > 0) {
+    platform::Unix_Remove(path_);
+    platform::Unix_Close(listening_);
+  }
 }
 
-int DataCopyServer::Start(const std::string& program_dir, platform::HWND window, std::string* why) {
+int DataCopyServer::Start(const std::string& socket_path, const std::string& group_name, platform::HWND window,
+                          LogFn log, std::string* why) {
   if (listening_ > 0) return -1;
-  const int l = platform::Unix_Listen(Data_Copy_Socket_Name(program_dir), why);
+  int group = -1;
+  if (!group_name.empty()) {
+    unsigned gid = 0;
+    if (!platform::Group_Id(group_name, &gid)) {
+      if (why) *why = "there is no group called " + group_name;
+      return -1;
+    }
+    group = static_cast<int>(gid);
+  }
+  if (!Prepare_Socket_Folder(Folder_Of(socket_path), group, why)) return -1;
+  const int l = platform::Unix_Listen(socket_path, group >= 0 ? 0660u : 0600u, group, why);
   if (l == platform::UNIX_IN_USE) return 0;
   if (l < 0) return -1;
   listening_ = l;
+  path_ = socket_path;
+  own_uid_ = platform::Own_User_Id();
+  group_ = group;
+  group_name_ = group_name;
+  log_ = std::move(log);
   window_ = window;
   done_.store(false);
   try {
     thread_ = std::thread(&DataCopyServer::Serve, this);
   } catch (const std::system_error& e) {
     if (why) *why = e.what();
+    platform::Unix_Remove(path_);
     platform::Unix_Close(listening_);
     listening_ = -1;
     return -1;
@@ -111,6 +224,8 @@ void DataCopyServer::Stop() {
     platform::Wait_Message(10);
   }
   thread_.join();
+  // The file goes first: while it is there, a new server sees this one alive.
+  platform::Unix_Remove(path_);
   platform::Unix_Close(listening_);
   listening_ = -1;
 }
@@ -127,6 +242,18 @@ void DataCopyServer::Serve() {
 }
 
 void DataCopyServer::Serve_One(int c) {
+  platform::UnixPeer peer;
+  if (!platform::Unix_Peer(c, &peer)) {
+    if (log_) log_("data-copy connection refused: the system does not tell who made it");
+    return;
+  }
+  if (!Data_Copy_Peer_Allowed(peer.uid, peer.gid, own_uid_, group_)) {
+    if (log_)
+      log_("data-copy request refused: uid " + std::to_string(peer.uid) + " pid " + std::to_string(peer.pid) +
+           " is not allowed (only uid " + std::to_string(own_uid_) + ", root" +
+           (group_ >= 0 ? " and group " + group_name_ : std::string()) + ")");
+    return;
+  }
   const std::uint64_t deadline = platform::Monotonic_Ms() + kRequestTimeoutMs;
   unsigned char header[kHeader];
   if (platform::Unix_Recv_All(c, header, kHeader, kRequestTimeoutMs) != static_cast<long>(kHeader)) return;

@@ -102,18 +102,24 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
   });
 
   Load_Run_Options();
-  if (GRunOptions.single_instance && Send_Data_Copy(dir, Data_Copy_Tag(DC_PING, 0), "", 1000) == 1)
+  const std::string socket_path = Data_Copy_Socket_Path(dir, config.control_socket);
+  if (GRunOptions.single_instance && Send_Data_Copy(socket_path, Data_Copy_Tag(DC_PING, 0), "", 1000) == 1)
     return fail("another tarnel already serves " + dir + " (panelset.ini: DUPLICATE=OFF)");
 
   std::string text;
   if (!Load_Configuration(&text)) return fail(text);
 
+  // Requests from other programs run commands with this server's rights: a
+  // socket that cannot be kept to its user is a reason not to start.
   std::string ipc_why;
-  const int ipc = data_copy_.Start(dir, this, &ipc_why);
+  const int ipc = data_copy_.Start(
+      socket_path, config.control_group, this,
+      [this](const std::string& line) { Log(Time_Text(platform::Get_Local_Time()) + " " + line); }, &ipc_why);
   if (ipc == 0)
-    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket of " + dir + " is owned by another instance");
+    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket " + socket_path + " is served by another instance");
   else if (ipc < 0)
-    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket not available: " + ipc_why);
+    return fail("data-copy socket " + socket_path + ": " + ipc_why);
+  if (ipc == 1) requests_on_ = "; requests on " + socket_path;
 
   if (config.watch_signals) {
     signals_ = platform::Start_Stop_Signal_Watch(this, WM_SERVER_SIGNAL);
@@ -154,7 +160,8 @@ bool HeadlessServer::Start_Link(std::string* why) {
   }
   std::string where = Interface_Name(interface_type_);
   if (interface_type_ == kTcpip) where += std::string(" port ") + GDeviceSettings.PORTNO;
-  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + Get_Program_Directory());
+  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + Get_Program_Directory() +
+      requests_on_);
   return true;
 }
 

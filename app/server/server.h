@@ -3,7 +3,8 @@
 // libraries' globals), starts the Link Manager at once for the interface
 // that IF names, and then handles what the main window would: the
 // notifications (one log line each on the output stream), message boxes
-// (log lines), data-copy requests from other programs (a local socket) and
+// (log lines), data-copy requests from other programs (a local socket that
+// only the server's user, root and an optional group may use) and
 // the signals of a service manager: SIGINT and SIGTERM stop the Link Manager
 // in order; SIGHUP stops it, reads device.ini and panelset.ini again and
 // starts it again. When the link ends by itself (its listener failed) the
@@ -24,6 +25,8 @@
 
 struct ServerConfig {
   std::string program_dir;          // empty: the executable's folder
+  std::string control_socket;       // data-copy socket file; empty: Data_Copy_Socket_Path's default
+  std::string control_group;        // group whose members may hand in requests too; empty: none
   bool watch_signals = true;        // SIGINT/SIGTERM stop, SIGHUP reloads
   std::uint32_t end_wait_ms = 90000;  // how long sessions may take to end at exit
 };
@@ -88,6 +91,7 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
   bool quit_ = false;
   bool closing_ = false;
   int exit_status_ = SERVER_OK;
+  std::string requests_on_;     // "; requests on PATH" while this server owns the data-copy socket
   int last_link_code_ = 0;      // last code the link manager posted
   bool signals_ = false;
   DataCopyServer data_copy_;

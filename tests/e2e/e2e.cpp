@@ -84,14 +84,31 @@ Server::~Server() {
   }
 }
 
-bool Server::Start(bool wait_serving) {
+std::vector<std::string> Program_Env(const ScratchDir& dir) { return {"XDG_RUNTIME_DIR=" + dir.Path()}; }
+
+bool Server::Start(bool wait_serving, const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  std::vector<std::string> argv = {TARNEL_EXE};
+  if (args.empty()) {
+    argv.insert(argv.end(), {"--headless", "--program-dir", dir_.Path()});
+  } else {
+    argv.insert(argv.end(), args.begin(), args.end());
+  }
+  std::vector<std::string> environment = Program_Env(dir_);
+  environment.push_back("TARNEL_LISTEN=127.0.0.1");
+  environment.insert(environment.end(), env_.begin(), env_.end());
+  environment.insert(environment.end(), env.begin(), env.end());
   std::string why;
-  std::vector<std::string> env = {"TARNEL_LISTEN=127.0.0.1"};
-  env.insert(env.end(), env_.begin(), env_.end());
-  if (!child_.Start({TARNEL_EXE, "--headless", "--program-dir", dir_.Path()}, dir_.File("server.out"),
-                    dir_.File("server.err"), env, &why))
-    return false;
+  if (!child_.Start(argv, dir_.File(name_ + ".out"), dir_.File(name_ + ".err"), environment, &why)) return false;
   return !wait_serving || Wait_For(" serving ", 20000);
+}
+
+std::string Server::Socket_Path() const {
+  const std::string out = Out();
+  const std::string mark = "; requests on ";
+  const std::size_t at = out.find(mark);
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + mark.size();
+  return out.substr(from, out.find('\n', from) - from);
 }
 
 int Server::Wait(int timeout_ms) {
@@ -125,14 +142,22 @@ int Ht::Wait(int timeout_ms) {
 }
 
 int Tarnelctl(const ScratchDir& dir, const std::vector<std::string>& args, std::string* out) {
-  platform::ChildProcess child;
   std::vector<std::string> argv = {TARNELCTL_EXE, "--program-dir", dir.Path()};
   argv.insert(argv.end(), args.begin(), args.end());
+  return Run(dir, argv, {}, out);
+}
+
+int Run(const ScratchDir& dir, const std::vector<std::string>& argv, const std::vector<std::string>& env,
+        std::string* out, int uid, unsigned gid) {
+  platform::ChildProcess child;
+  if (uid >= 0) child.Set_User(static_cast<unsigned>(uid), gid);
+  std::vector<std::string> environment = Program_Env(dir);
+  environment.insert(environment.end(), env.begin(), env.end());
   std::string why;
-  if (!child.Start(argv, dir.File("ctl.out"), dir.File("ctl.err"), {}, &why)) return -1;
+  if (!child.Start(argv, dir.File("run.out"), dir.File("run.err"), environment, &why)) return -1;
   int status = -1;
   if (!child.Wait(Scaled(20000), &status)) return -1;
-  if (out) *out = Read_File(dir.File("ctl.out")) + Read_File(dir.File("ctl.err"));
+  if (out) *out = Read_File(dir.File("run.out")) + Read_File(dir.File("run.err"));
   return status;
 }
 

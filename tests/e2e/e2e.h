@@ -43,20 +43,31 @@ std::string Device_Ini(const std::string& program_dir, std::uint16_t port, int m
 // panelset.ini in server mode without a command time-out.
 std::string Panelset_Ini();
 
+// The environment every program of a test gets: its data-copy socket in
+// the scratch folder (XDG_RUNTIME_DIR), so tests never meet each other or a
+// tarnel that runs on the machine.
+std::vector<std::string> Program_Env(const ScratchDir& dir);
+
 // A tarnel --headless in its own program directory.
 class Server {
  public:
-  Server(const ScratchDir& dir) : dir_(dir) {}
+  // Its output goes to NAME.out and NAME.err in dir.
+  Server(const ScratchDir& dir, const std::string& name = "server") : dir_(dir), name_(name) {}
   ~Server();
   // Starts it; with wait_serving, waits until it reports that it serves.
-  bool Start(bool wait_serving = true);
+  // args replace "--headless --program-dir DIR" when not empty; env adds to
+  // Program_Env's.
+  bool Start(bool wait_serving = true, const std::vector<std::string>& args = {},
+             const std::vector<std::string>& env = {});
+  // The data-copy socket it reported serving on; "" when none.
+  std::string Socket_Path() const;
+  std::string Out() const { return Read_File(dir_.File(name_ + ".out")); }
+  std::string Err() const { return Read_File(dir_.File(name_ + ".err")); }
   // Environment entries ("NAME=value") added at the next Start.
   void Add_Environment(const std::string& entry) { env_.push_back(entry); }
   int Pid() const { return child_.Pid(); }
-  std::string Out() const { return Read_File(dir_.File("server.out")); }
-  std::string Err() const { return Read_File(dir_.File("server.err")); }
   bool Wait_For(const std::string& needle, int timeout_ms) const {
-    return Wait_For_Text(dir_.File("server.out"), needle, timeout_ms);
+    return Wait_For_Text(dir_.File(name_ + ".out"), needle, timeout_ms);
   }
   bool Signal(int signo) { return child_.Signal(signo); }
   // Waits for the end; -1 when it did not end in time.
@@ -64,6 +75,7 @@ class Server {
 
  private:
   const ScratchDir& dir_;
+  std::string name_;
   platform::ChildProcess child_;
   std::vector<std::string> env_;
 };
@@ -91,6 +103,12 @@ class Ht {
 
 // Runs tarnelctl with args to its end (bounded); *out gets its output.
 int Tarnelctl(const ScratchDir& dir, const std::vector<std::string>& args, std::string* out);
+
+// Runs argv (argv[0] a path) to its end (bounded) with Program_Env and env;
+// as user uid (group gid, no other groups) when uid >= 0. *out gets its
+// standard output and error. The exit status, or -1.
+int Run(const ScratchDir& dir, const std::vector<std::string>& argv, const std::vector<std::string>& env,
+        std::string* out, int uid = -1, unsigned gid = 0);
 
 // Counts the lines of text that contain needle.
 int Count_Lines(const std::string& text, const std::string& needle);

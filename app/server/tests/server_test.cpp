@@ -42,6 +42,7 @@ TEST_F(ServerInProcess, ListenerEndingByItselfStopsTheServerWithStatusOne) {
     HeadlessServer server(out, err);
     ServerConfig config;
     config.watch_signals = false;
+    config.control_socket = (dir_ / "control.sock").string();
     config.end_wait_ms = 10000;
     ASSERT_TRUE(server.Start(config, nullptr)) << err.str() << out.str();
     // The link manager's report that its listener gave up.
@@ -56,6 +57,7 @@ TEST_F(ServerInProcess, OtherLinkCodesKeepTheServerRunning) {
   HeadlessServer server(out, err);
   ServerConfig config;
   config.watch_signals = false;
+  config.control_socket = (dir_ / "control.sock").string();
   ASSERT_TRUE(server.Start(config, nullptr)) << err.str();
   platform::Post_Message(&server, WM_HT_STATUS, 0, 95);
   server.Request_Stop();
