@@ -92,47 +92,20 @@ bool Parse_U32(const std::string& s, std::uint32_t* v) {
   return true;
 }
 
-// Up to three numbers separated by any of seps; other characters are
-// skipped, as the command language allows ("2004-3-7", "06:07:08").
-int Parse_Fields(const std::string& s, const char* seps, unsigned* f) {
-  int n = 0;
-  bool in_field = false;
-  f[0] = f[1] = f[2] = 0;
-  for (char c : s) {
-    if (std::strchr(seps, c) != nullptr) {
-      if (n < 3 && in_field) ++n;
-      in_field = false;
-      if (n >= 3) break;
-    } else if (Is_Digit(c) && n < 3) {
-      if (f[n] < 100000) f[n] = f[n] * 10 + static_cast<unsigned>(c - '0');
-      in_field = true;
-    }
-  }
-  if (in_field && n < 3) ++n;
-  return n;
-}
-
-// A date year-month-day (with '-' or '/'); false when the text has no such
-// separator or the date is out of range.
-bool Parse_Date(const std::string& s, std::uint32_t* date) {
-  if (s.find_first_of("-/") == std::string::npos) return false;
-  unsigned f[3];
-  if (Parse_Fields(s, "-/", f) != 3) return false;
-  unsigned year = f[0], month = f[1], day = f[2];
-  if (year == 0 || year > 0xFFFF || month < 1 || month > 12 || day < 1 || day > 31) return false;
-  *date = (day << 24) | (month << 16) | year;
+// The date and time fields of a command are read as written and never
+// range-checked here: the HT judges them and answers an impossible date or
+// time itself. A date is recognised by its '-', a time by its ':'; a time
+// without seconds has 0 seconds.
+bool Read_Date(const std::string& s, std::uint32_t* date) {
+  if (s.find('-') == std::string::npos) return false;
+  *date = static_cast<std::uint32_t>(RS232_ROX::Get_Date(s.c_str()));
   return true;
 }
 
-// A time hours:minutes:seconds as the bytes seconds, minutes, hours.
-bool Parse_Time(const std::string& s, unsigned char* time) {
-  if (s.find(':') == std::string::npos) return false;
-  unsigned f[3];
-  if (Parse_Fields(s, ":", f) != 3) return false;
-  if (f[0] > 23 || f[1] > 59 || f[2] > 59) return false;
-  time[0] = static_cast<unsigned char>(f[2]);
-  time[1] = static_cast<unsigned char>(f[1]);
-  time[2] = static_cast<unsigned char>(f[0]);
+bool Read_Time(const std::string& s, unsigned char* time) {
+  char t[3];
+  if (RS232_ROX::Get_Time(s.c_str(), t) != 0) return false;
+  std::memcpy(time, t, 3);
   return true;
 }
 
@@ -282,10 +255,12 @@ short RS232_ROX::Make_SetFileInfo_Packet(const char* command, unsigned char* out
     std::string name = args.substr(Skip_Blanks(args, pos));
     if (name.empty()) return E_PARAMETER;
 
+    // Only the date and time fields are looked at: a name such as
+    // "C:\my-file.txt" carries no date or time.
     std::uint32_t date = 0xFFFFFFFFu;
-    if (!Parse_Date(date_text, &date)) date = 0xFFFFFFFFu;
+    if (!Read_Date(date_text, &date)) date = 0xFFFFFFFFu;
     std::uint8_t time[3] = {0xFF, 0xFF, 0xFF};
-    if (!Parse_Time(time_text, time)) time[0] = time[1] = time[2] = 0xFF;
+    if (!Read_Time(time_text, time)) time[0] = time[1] = time[2] = 0xFF;
     std::uint8_t attributes = 0;
     for (char c : attr_text) {
       switch (Upper(c)) {
@@ -317,10 +292,12 @@ short RS232_ROX::Make_TimeSetReq_Packet(const char* command, unsigned char* out)
     try {
       std::string letters, args;
       if (!Split_Command(command, &letters, &args)) return E_PARAMETER;
+      // "T date$time": a command without a date ('-') or without a time
+      // (':') cannot be sent; the values themselves are the HT's to judge.
       std::size_t dollar = args.find('$');
       std::string date_text = dollar == std::string::npos ? args : args.substr(0, dollar);
       std::string time_text = dollar == std::string::npos ? args : args.substr(dollar + 1);
-      if (!Parse_Date(date_text, &date) || !Parse_Time(time_text, time)) return E_PARAMETER;
+      if (!Read_Date(date_text, &date) || !Read_Time(time_text, time)) return E_PARAMETER;
     } catch (const std::bad_alloc&) {
       return E_MEMORY;
     }

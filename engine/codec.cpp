@@ -88,6 +88,9 @@ int RS232_ROX::Noise_Check(int channel, unsigned char* pkt, unsigned int* rest) 
 }
 
 short RS232_ROX::Receive_Packet(int channel, unsigned char* pkt) {
+  // Every receive starts from a cleared buffer, so what the buffer holds
+  // comes from this receive alone, never from an earlier, longer packet.
+  std::memset(pkt, 0, PACKET_BUF_SIZE);
   long got = Recv(channel, pkt, kHeaderSize, 0);
   if (got < 0) return Read_Failure(got);
 

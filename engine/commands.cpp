@@ -215,10 +215,17 @@ short Translate_Option(std::string_view text, std::string* out, char* set_clock)
     case 'X':
       if (!has_blank) return E_PARAMETER;
       return Translate_File_Info(args, flags, out);
-    case 'N':
-      if ((r = cmdline::Make_List(args, 'N', &list)) != E_NORMAL) return r;
-      *out += "M " + list;
+    case 'N': {
+      // Exactly an old and a new name; anything else names no move.
+      std::string old_name, new_name, extra;
+      if (cmdline::Take_Name(args, &pos, &old_name, false) != cmdline::Name_Result::Ok || old_name.empty() ||
+          cmdline::Take_Name(args, &pos, &new_name, false) != cmdline::Name_Result::Ok || new_name.empty() ||
+          cmdline::Take_Name(args, &pos, &extra, false) != cmdline::Name_Result::None) {
+        return E_PARAMETER;
+      }
+      *out += "M " + old_name + "::" + new_name;
       break;
+    }
     case 'I':
       if (cmdline::Take_Name(args, &pos, &name, false) != cmdline::Name_Result::Ok) return E_PARAMETER;
       if (name.size() == 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':') {

@@ -244,6 +244,11 @@ char* RS232_ROX::Idle_State_Process(int channel, char* next, short* result) {
     return states::Clear_List_If_Once(*this, next);
   };
 
+  // A script may run itself, or two scripts each other, without ever
+  // waiting for the HT; the operator's stop is therefore looked at before
+  // every command of a running script, as it is while waiting for a line.
+  if (ScriptMode && Poll_Abort_Flag() != E_NORMAL) return fail(E_BREAK_KEY);
+
   // A kept script starts again once its earlier run is done.
   if (*next == '\0' && !ScriptMode && ScriptCommand[0] != '\0') {
     if (!bounded::Copy(next, Room_From(*this, next), ScriptCommand) ||

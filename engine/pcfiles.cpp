@@ -604,10 +604,12 @@ short RS232_ROX::Process_Get_File_Info_Cmd(int channel, FileInfoSearch* search) 
     if (RxFrame.SubCommand == 'f') {
       search->Dir.Close();
       std::string path = Field_Text(RxFrame.Name, sizeof RxFrame.Name);
-      if (!platform::Has_Wildcards(path.c_str()))
-        Get_File_Info(path.c_str(), &info);
-      else if (search->Dir.First(path.c_str(), &e))
+      if (!platform::Has_Wildcards(path.c_str())) {
+        // A receive's unfinished file is answered as no file.
+        if (!platform::Is_Staging_Name(path.c_str())) Get_File_Info(path.c_str(), &info);
+      } else if (search->Dir.First(path.c_str(), &e)) {
         Fill_From_Found(search->Dir.Folder(), e, &info);
+      }
     } else if (search->Dir.Active() && search->Dir.Next(&e)) {
       Fill_From_Found(search->Dir.Folder(), e, &info);
     }

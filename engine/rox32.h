@@ -328,7 +328,7 @@ class RS232_ROX : public ROX32 {
   int Noise_Check(int channel, unsigned char* pkt, unsigned int* rest);
   // Reads one packet into pkt (PACKET_BUF_SIZE bytes): 0, 38 time-out,
   // 39 L above 65000 (nothing read past the buffer), 71 broken channel or
-  // 86 noise. Does not clear pkt; the caller clears it before each receive.
+  // 86 noise. pkt is cleared first, so the bytes behind what arrived are 0.
   short Receive_Packet(int channel, unsigned char* pkt);
   // First-level check and dispatch: 0, 30, 31, 36 or the validator's code.
   short Validate_Packet(const unsigned char* pkt);
@@ -401,14 +401,17 @@ class RS232_ROX : public ROX32 {
   // without data (next != 0).
   short Make_FileInfoReq_Packet(unsigned char next, const char* pattern, unsigned char* out);
   // Set-file-information request 'U' 0 from "U size date$time attrs name".
-  // A date field without a readable date is sent as FF FF FF FF, a time
-  // field without a readable time as FF FF FF. 37 for a size that is no
-  // decimal number below 2^32, a missing '$' or an empty name.
+  // A date field without '-' is sent as FF FF FF FF, a time field without
+  // ':' as FF FF FF; otherwise they are read as Get_Date and Get_Time read
+  // them (a time without seconds has 0 seconds) and sent unchecked, since
+  // the HT judges them. 37 for a size that is no decimal number below 2^32,
+  // a missing '$' or an empty name.
   short Make_SetFileInfo_Packet(const char* command, unsigned char* out);
-  // Time-set request 'T' 0 from "T date$time" (date year-month-day with '-'
-  // or '/', time hours:minutes:seconds). When SetClockPending is set, the
-  // PC's clock of this moment is sent instead and SetClockPending cleared.
-  // 37 when the command has no date or no time, or one out of range.
+  // Time-set request 'T' 0 from "T date$time" (date year-month-day with '-',
+  // time hours:minutes[:seconds], read as Get_Date and Get_Time read them
+  // and sent unchecked: the HT judges them). When SetClockPending is set,
+  // the PC's clock of this moment is sent instead and SetClockPending
+  // cleared. 37 when the date has no '-' or the time no ':'.
   short Make_TimeSetReq_Packet(const char* command, unsigned char* out);
   // Display-string request 'P' 0 from "P text".
   short Make_DispStringReq_Packet(const char* command, unsigned char* out);
@@ -526,8 +529,9 @@ class RS232_ROX : public ROX32 {
   // Answers the HT's get-file-information request in RxFrame ('V' 'f' with
   // a path or pattern, 'V' 'n' for the next match) with one file-information
   // response sent on channel; an all-zero record when nothing (more)
-  // matches. search carries a pattern's search from one request to the
-  // next. 71 when the send fails, 41 without packet buffer or search.
+  // matches (staging files of receives never match). search carries a
+  // pattern's search from one request to the next. 71 when the send fails,
+  // 41 without packet buffer or search.
   short Process_Get_File_Info_Cmd(int channel, FileInfoSearch* search);
 
   // --- Command language (commands.cpp) ---------------------------------------
@@ -650,7 +654,9 @@ class RS232_ROX : public ROX32 {
   // command line when nothing is pending or a script runs, then carries out
   // the first pending command. Returns the new position in CommandList and
   // writes 0 or the ending code through result. Waiting for a command line
-  // sleeps between polls of the command buffer (no busy loop).
+  // sleeps between polls of the command buffer (no busy loop). The abort
+  // flag is polled on every poll of the command buffer and before every
+  // command of a running script (29).
   char* Idle_State_Process(int channel, char* next, short* result);
   // Copies this HT's command buffer into out (CMD_BUF_SIZE bytes; the sized
   // form at most size); "" when it is empty.
@@ -754,8 +760,9 @@ class RS232_ROX : public ROX32 {
   // below each name's folder (symbolic links to folders are not entered).
   // ListFile is emptied first and rewound at the end. 0, 48 no file at all
   // (or a plain name that cannot be opened), 41 no memory or more than 65535
-  // files, 54 no ListFile, 59 rewind failed, 62 write failed. The byte total
-  // saturates at 0xFFFFFFFF.
+  // files, 54 no ListFile, 59 rewind failed, 62 write failed, 29 the abort
+  // flag was set while a search went from folder to folder. The byte total
+  // saturates at 0xFFFFFFFF. Staging files of receives are never listed.
   short Get_Trns_Info(const char* names, transferinfotag* out, unsigned char noList,
                       unsigned char subFolders);
   // Reads the next name of ListFile up to "::" into out (size bytes; the
@@ -796,8 +803,9 @@ class RS232_ROX : public ROX32 {
   // The update step for one source name of a 'V' command ('S', 'R' or 'G'):
   // in mode 'S' a name with wildcards, or any name with subFolders, is
   // searched on the PC (folder list of at most 24575 characters, 41 beyond)
-  // and each match goes through Process_Onefile (48 when nothing matches; a
-  // plain name whose PC file does not exist is 48 too). 0 or the code.
+  // and each match goes through Process_Onefile (48 when nothing matches);
+  // any other name goes through Process_Onefile once, also when the PC
+  // lacks it. 0 or the code; 29 when the abort flag is set during a search.
   short Process_Updation(int channel, const char* name, const char* command, unsigned char* packet,
                          unsigned char mode, unsigned char subFolders);
   // Asks the HT for the file information of one name ('V' 'f', then 'V' 'n'

@@ -13,7 +13,6 @@
 // appends it under the PC file's named lock. A failure at any point leaves
 // the PC file as it was.
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,7 +22,6 @@
 #include "engine/rox32.h"
 #include "engine/transfer_local.h"
 #include "platform/atomic.h"
-#include "platform/clock.h"
 #include "platform/namedlock.h"
 #include "platform/pcfs.h"
 
@@ -76,9 +74,10 @@ bool Count_Down(RS232_ROX& e) {
   return left > 0;
 }
 
-// The file a replacing receive writes: a new hidden file in the PC file's
-// folder, so that renaming it over the PC file replaces that file in one
-// step. Deleted by the destructor unless it was renamed.
+// The file a replacing receive writes: a new hidden file in the folder of
+// the PC file (of the file a symbolic link points at), so that renaming it
+// over that file replaces it in one step with the old file's owner and
+// permissions. Deleted by the destructor unless it was renamed.
 class StagingFile {
  public:
   StagingFile() = default;
@@ -89,38 +88,28 @@ class StagingFile {
   // Creates the staging file for PC file pc_path: 0, 108 the folder refuses
   // new files, 54 any other failure.
   short Create(const std::string& pc_path) {
-    static std::atomic<std::uint32_t> counter{0};
-    const std::size_t k = pc_path.find_last_of("\\/");
-    std::string folder = k == std::string::npos ? std::string() : pc_path.substr(0, k + 1);
-    if (k == std::string::npos && pc_path.size() >= 2 && pc_path[1] == ':') folder = pc_path.substr(0, 2);
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      char tag[40];
-      std::snprintf(tag, sizeof tag, ".qvr%08llx%04x.tmp",
-                    static_cast<unsigned long long>(platform::Monotonic_Ms() & 0xFFFFFFFFull),
-                    static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF));
-      std::string name = folder + tag;
-      platform::FsResult why = platform::FS_OK;
-      std::FILE* f = platform::Open_PC_File(name.c_str(), "wbx", &why);
-      if (f != nullptr) {
-        file_ = f;
-        path_ = std::move(name);
-        return E_NORMAL;
-      }
-      if (why != platform::FS_EXISTS) return Open_Failure(why);
+    platform::FsResult why = platform::FS_OK;
+    file_ = platform::Create_Staging_File(pc_path.c_str(), &path_, &why);
+    if (file_ == nullptr) {
+      path_.clear();
+      return Open_Failure(why);
     }
-    return E_FILE_NOTHING;
+    return E_NORMAL;
   }
 
   std::FILE* File() const { return file_; }
 
   // Closes the file and renames it over pc_path: 0, 62 the data could not
-  // be written, 108 or 54 the rename failed.
+  // be written, 108 or 54 the new file could not take the old one's
+  // permissions or place.
   short Replace(const std::string& pc_path) {
     bool written = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+    platform::FsResult adopted = written ? platform::Adopt_Owner_And_Mode(file_, pc_path.c_str()) : platform::FS_OK;
     written = std::fclose(file_) == 0 && written;
     file_ = nullptr;
     if (!written) return E_WRITE_ERROR;
-    platform::FsResult r = platform::Rename_PC(path_.c_str(), pc_path.c_str());
+    if (adopted != platform::FS_OK) return Open_Failure(adopted);
+    platform::FsResult r = platform::Replace_With_Staging(path_, pc_path.c_str());
     if (r != platform::FS_OK) return Open_Failure(r);
     path_.clear();
     return E_NORMAL;
@@ -129,13 +118,13 @@ class StagingFile {
   void Discard() {
     if (file_ != nullptr) std::fclose(file_);
     file_ = nullptr;
-    if (!path_.empty()) platform::Delete_PC_File(path_.c_str());
+    if (!path_.empty()) platform::Delete_Native_File(path_.c_str());
     path_.clear();
   }
 
  private:
   std::FILE* file_ = nullptr;
-  std::string path_;
+  std::string path_;  // native path
 };
 
 // The temporary file of an appending receive; deleted by the destructor.

@@ -95,7 +95,8 @@ std::string Parent_Of(const std::string& path) {
 }
 
 short Search_Files(const std::string& name, bool sub_folders, std::size_t limit,
-                   const std::function<short(const std::string& path, std::uint64_t size)>& found) {
+                   const std::function<short(const std::string& path, std::uint64_t size)>& found,
+                   const std::function<bool()>& stop) {
   std::size_t k = Last_Sep(name);
   if (k == std::string::npos) return E_NORMAL;
   const std::string pattern = name.substr(k + 1);
@@ -106,6 +107,7 @@ short Search_Files(const std::string& name, bool sub_folders, std::size_t limit,
   std::vector<std::string> folders{name.substr(0, k)};
   std::size_t used = 2;  // the list's leading "::"
   for (std::size_t next = 0; next < folders.size(); ++next) {
+    if (stop && stop()) return E_BREAK_KEY;
     const std::string folder = folders[next];
     platform::DirSearch search;
     platform::FoundEntry entry;
@@ -251,6 +253,8 @@ short RS232_ROX::Get_Trns_Info(const char* names, transferinfotag* out, unsigned
       const std::string name = transfer::Local_Name(source);
       short r;
       if (!subFolders && !platform::Has_Wildcards(name.c_str())) {
+        // A receive's unfinished file is not there for anyone to fetch.
+        if (platform::Is_Staging_Name(name.c_str())) return E_FILE_NOT_FOUND;
         std::FILE* f = platform::Open_PC_File(name.c_str(), "rb");
         if (f == nullptr) return E_FILE_NOT_FOUND;
         std::fclose(f);
@@ -258,7 +262,8 @@ short RS232_ROX::Get_Trns_Info(const char* names, transferinfotag* out, unsigned
         if (platform::Stat_PC(name.c_str(), &st) != platform::FS_OK) return E_FILE_NOT_FOUND;
         r = take(name, st.size);
       } else {
-        r = transfer::Search_Files(name, subFolders != 0, transfer::kSendFolderLimit, take);
+        r = transfer::Search_Files(name, subFolders != 0, transfer::kSendFolderLimit, take,
+                                   [this] { return Poll_Abort_Flag() != E_NORMAL; });
       }
       if (r != E_NORMAL) return r;
       if (!noList && std::fputc('*', ListFile) == EOF) return E_WRITE_ERROR;

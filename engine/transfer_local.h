@@ -60,9 +60,12 @@ std::string Parent_Of(const std::string& path);
 // the sub-folders are listed first, then its files are visited. name must
 // hold a '\'. A symbolic link to a folder is not entered. Stops at the
 // first non-zero result of found and returns it; 41 when the folder list
-// would exceed limit characters (each entry counts with its "::").
+// would exceed limit characters (each entry counts with its "::"); 29 when
+// stop (if given), asked before each folder is read, says so, since a big
+// tree can take longer than an operator's stop may wait.
 short Search_Files(const std::string& name, bool sub_folders, std::size_t limit,
-                   const std::function<short(const std::string& path, std::uint64_t size)>& found);
+                   const std::function<short(const std::string& path, std::uint64_t size)>& found,
+                   const std::function<bool()>& stop = {});
 
 // The HT name a PC file gets in a send the PC drives: destination, '\',
 // then the relative path (Get_FullPath, send command with R) or the file's

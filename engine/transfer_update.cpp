@@ -123,8 +123,9 @@ short RS232_ROX::Process_Updation(int channel, const char* name, const char* com
   try {
     const std::string local = transfer::Local_Name(name);
     if (!subFolders && !platform::Has_Wildcards(local.c_str())) {
-      platform::FileStat st;
-      if (platform::Stat_PC(local.c_str(), &st) != platform::FS_OK || st.is_dir) return E_FILE_NOT_FOUND;
+      // A plain name is asked for as it is, whether or not the PC holds it:
+      // when neither side has it, the send that follows reports the missing
+      // file.
       return Process_Onefile(channel, local.c_str(), command, packet, mode, local.c_str());
     }
     bool any = false;
@@ -133,7 +134,8 @@ short RS232_ROX::Process_Updation(int channel, const char* name, const char* com
                                        any = true;
                                        return Process_Onefile(channel, path.c_str(), command, packet, mode,
                                                               local.c_str());
-                                     });
+                                     },
+                                     [this] { return Poll_Abort_Flag() != E_NORMAL; });
     if (r != E_NORMAL) return r;
     return any ? E_NORMAL : E_FILE_NOT_FOUND;
   } catch (const std::bad_alloc&) {

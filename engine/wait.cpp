@@ -42,12 +42,12 @@ short Idle_Notice(RS232_ROX& e) {
   e.RepeatCommand = 0;
   e.ScriptMode = 1;
   e.CheckGuiFirst = 1;
+  // A command line waiting in the buffer is taken before the script, which
+  // is then not opened at all, whatever name the notice carries.
+  const bool buffer_empty = !states::Record_Of(e.HTNumber) || Command_Buffer_Empty(e.HTNumber);
+  if (!buffer_empty) return E_NORMAL;
   char path[kScriptPathSize];
   short r = RS232_ROX::Make_Script_Path(Name_Text(e.RxFrame).c_str(), path, sizeof path);
-  // A command line waiting in the buffer is taken before the script, which
-  // is then not needed.
-  bool buffer_empty = !states::Record_Of(e.HTNumber) || Command_Buffer_Empty(e.HTNumber);
-  if (r == E_NORMAL && !buffer_empty) return E_NORMAL;
   if (r == E_NORMAL) {
     if (e.ScriptFile) std::fclose(e.ScriptFile);
     e.ScriptFile = platform::Open_PC_File(path, "r");

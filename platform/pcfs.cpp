@@ -11,10 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <unordered_map>
 
 namespace platform {
 
@@ -530,6 +534,191 @@ std::FILE* Make_Temp_File(std::string* native_name) {
 }
 
 // ---------------------------------------------------------------------------
+// Staging files
+
+namespace {
+
+constexpr char kStagingPrefix[] = ".qvr";
+constexpr char kStagingSuffix[] = ".tmp";
+constexpr std::size_t kStagingDigits = 16;
+// A staging file untouched for this long belongs to no receive any more.
+constexpr std::int64_t kStaleStagingSeconds = 24 * 60 * 60;
+// A folder is swept for stale staging files at most this often, so that
+// many receives into one big folder do not read it again and again.
+constexpr std::int64_t kSweepIntervalSeconds = 60 * 60;
+constexpr std::size_t kSweptFoldersMax = 1024;
+// Longest chain of symbolic links followed, as the system itself allows.
+constexpr int kMaxLinks = 40;
+
+bool Is_Hex_Lower(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+std::int64_t Now_Seconds() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec);
+}
+
+// The path a file's own symbolic links finally lead to (the folders on the
+// way are taken as they are); the path itself when it is no link. A chain
+// that does not end gives false.
+bool Follow_Links(const std::string& native, std::string* target) {
+  std::string cur = native;
+  for (int hop = 0; hop <= kMaxLinks; ++hop) {
+    struct stat st;
+    if (::lstat(cur.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = cur;
+      return true;
+    }
+    std::vector<char> buf(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+    ssize_t n;
+    for (;;) {
+      n = ::readlink(cur.c_str(), buf.data(), buf.size());
+      if (n < 0) return false;
+      if (static_cast<std::size_t>(n) < buf.size()) break;
+      if (buf.size() > (1u << 16)) return false;
+      buf.resize(buf.size() * 2);  // the link grew meanwhile
+    }
+    std::string link(buf.data(), static_cast<std::size_t>(n));
+    if (link.empty()) return false;
+    cur = link[0] == '/' ? link : Join(Parent_Of(cur), link);
+  }
+  return false;
+}
+
+// The native path of the file a PC path finally names.
+FsResult Final_Target(const char* pc_path, std::string* target) {
+  if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
+  std::string native;
+  if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
+  if (!Follow_Links(native, target)) return FS_PATH_NOT_FOUND;
+  return FS_OK;
+}
+
+// Deletes the staging files of folder that nobody has touched for a day.
+void Remove_Stale_Staging(const std::string& folder) {
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) return;
+  std::vector<std::string> stale;
+  const std::int64_t now = static_cast<std::int64_t>(::time(nullptr));
+  while (struct dirent* e = ::readdir(d)) {
+    if (!Is_Staging_Name(e->d_name)) continue;
+    const std::string path = Join(folder, e->d_name);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (now - static_cast<std::int64_t>(st.st_mtime) > kStaleStagingSeconds) stale.push_back(path);
+  }
+  ::closedir(d);
+  for (const std::string& path : stale) ::unlink(path.c_str());
+}
+
+// Sweeps folder unless it was swept within the last interval.
+void Sweep_Once_In_A_While(const std::string& folder) {
+  static std::mutex mutex;
+  static std::unordered_map<std::string, std::int64_t> swept;
+  const std::int64_t now = Now_Seconds();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = swept.find(folder);
+    if (it != swept.end() && now - it->second < kSweepIntervalSeconds) return;
+    if (swept.size() >= kSweptFoldersMax) swept.clear();
+    swept[folder] = now;
+  }
+  Remove_Stale_Staging(folder);
+}
+
+}  // namespace
+
+bool Is_Staging_Name(const char* path) {
+  if (path == nullptr) return false;
+  const char* name = path;
+  for (const char* p = path; *p != '\0'; ++p)
+    if (Is_Sep(*p)) name = p + 1;
+  const std::size_t prefix = sizeof kStagingPrefix - 1, suffix = sizeof kStagingSuffix - 1;
+  if (std::strlen(name) != prefix + kStagingDigits + suffix) return false;
+  if (std::strncmp(name, kStagingPrefix, prefix) != 0) return false;
+  if (std::strcmp(name + prefix + kStagingDigits, kStagingSuffix) != 0) return false;
+  return std::all_of(name + prefix, name + prefix + kStagingDigits, Is_Hex_Lower);
+}
+
+std::FILE* Create_Staging_File(const char* pc_path, std::string* staging_native, FsResult* why) {
+  FsResult dummy;
+  if (why == nullptr) why = &dummy;
+  std::string target;
+  *why = Final_Target(pc_path, &target);
+  if (*why != FS_OK) return nullptr;
+  const std::string folder = Parent_Of(target);
+  Sweep_Once_In_A_While(folder);
+
+  // While the old file exists its content may be private; the new content
+  // is kept as private until it takes the old file's place and permissions.
+  struct stat st;
+  const mode_t mode = ::stat(target.c_str(), &st) == 0 ? 0600 : 0666;
+  static std::atomic<std::uint32_t> counter{0};
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char name[sizeof kStagingPrefix + kStagingDigits + sizeof kStagingSuffix];
+    struct timespec ts;
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    const auto stamp = static_cast<unsigned long long>(ts.tv_sec) * 1000000ull +
+                       static_cast<unsigned long long>(ts.tv_nsec / 1000);
+    std::snprintf(name, sizeof name, "%s%08llx%04x%04x%s", kStagingPrefix, stamp & 0xFFFFFFFFull,
+                  static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF),
+                  static_cast<unsigned>(::getpid()) & 0xFFFFu, kStagingSuffix);
+    const std::string path = Join(folder, name);
+    int fd;
+    do {
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      *why = From_Errno(errno, path);
+      return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (f == nullptr) {
+      *why = From_Errno(errno, path);
+      ::close(fd);
+      ::unlink(path.c_str());
+      return nullptr;
+    }
+    if (staging_native != nullptr) *staging_native = path;
+    *why = FS_OK;
+    return f;
+  }
+  *why = FS_EXISTS;
+  return nullptr;
+}
+
+FsResult Adopt_Owner_And_Mode(std::FILE* staging, const char* pc_path) {
+  if (staging == nullptr) return FS_INVALID;
+  std::string target;
+  FsResult r = Final_Target(pc_path, &target);
+  if (r != FS_OK) return r;
+  struct stat st;
+  if (::stat(target.c_str(), &st) != 0) return FS_OK;  // nothing to take over
+  const int fd = ::fileno(staging);
+  // The owner first: changing it may clear mode bits that are set after.
+  struct stat own;
+  if (::fstat(fd, &own) == 0 && (own.st_uid != st.st_uid || own.st_gid != st.st_gid) &&
+      ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    // Not privileged: the group alone may still be given; the owner stays
+    // the receiving program's.
+    const int group_only = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    (void)group_only;
+  }
+  const mode_t mode = st.st_mode & 01777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  return ::fchmod(fd, mode) == 0 ? FS_OK : From_Errno(errno, target);
+}
+
+FsResult Replace_With_Staging(const std::string& staging_native, const char* pc_path) {
+  if (staging_native.empty()) return FS_INVALID;
+  std::string target;
+  FsResult r = Final_Target(pc_path, &target);
+  if (r != FS_OK) return r;
+  if (::rename(staging_native.c_str(), target.c_str()) == 0) return FS_OK;
+  return From_Errno(errno, target);
+}
+
+// ---------------------------------------------------------------------------
 // Current folder
 
 bool Get_Current_Folder(std::string* native) {
@@ -579,6 +768,8 @@ bool DirSearch::First(const char* pc_pattern, FoundEntry* found) {
   while (struct dirent* e = ::readdir(d)) {
     bool dot = std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
     if (dot && root) continue;
+    // A receive's unfinished file is nobody's to see.
+    if (Is_Staging_Name(e->d_name)) continue;
     names_.emplace_back(e->d_name);
   }
   ::closedir(d);

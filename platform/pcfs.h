@@ -168,6 +168,40 @@ bool Disk_Space(char letter, std::uint64_t* total, std::uint64_t* free_bytes);
 std::FILE* Make_Temp_File(std::string* native_name);
 
 // ---------------------------------------------------------------------------
+// Staging files
+//
+// A receive that replaces a PC file writes the new content into a staging
+// file in the folder of the file and renames it over the file only once it
+// is complete, so the file is replaced in one step or not at all. Staging
+// files are hidden (".qvr", 16 lower-case hexadecimal digits, ".tmp") and no
+// directory search lists them.
+
+// True when the last component of path is a staging file's name.
+bool Is_Staging_Name(const char* path);
+
+// A new staging file for the PC file pc_path, opened for writing in binary
+// mode, in the folder of the file pc_path finally names: a symbolic link is
+// followed to where it points (a dangling one too), so the link itself
+// stays. The file is created readable by its owner only while pc_path
+// exists (it gets the PC file's permissions when it replaces it), else with
+// the usual permissions. Staging files older than a day that a crash left
+// in that folder are deleted first (each folder at most once an hour).
+// Null on failure, with *why (may be null); *staging_native receives the
+// staging file's native path.
+std::FILE* Create_Staging_File(const char* pc_path, std::string* staging_native, FsResult* why);
+
+// Gives the open staging file the owner, group and permission bits of the
+// file pc_path finally names, when that exists (else leaves it alone). An
+// owner the process may not give is left as it is; set-user-ID and
+// set-group-ID bits are not carried over to the new content. FS_OK, or the
+// reason the permission bits could not be set.
+FsResult Adopt_Owner_And_Mode(std::FILE* staging, const char* pc_path);
+
+// Renames the closed staging file staging_native over the file pc_path
+// finally names (a symbolic link stays and then points at the new file).
+FsResult Replace_With_Staging(const std::string& staging_native, const char* pc_path);
+
+// ---------------------------------------------------------------------------
 // Current folder (shared by every thread of the process)
 
 bool Get_Current_Folder(std::string* native);
@@ -192,7 +226,8 @@ struct FoundEntry {
 // deleted during the search do not disturb it. Matches come in byte order
 // of their names, "." and ".." first; those two are reported in every folder
 // except a drive's or the system's root, like the PC's search does. Matching
-// ignores case (Wildcard_Match). One search is used by one thread at a time.
+// ignores case (Wildcard_Match). Staging files are never reported. One
+// search is used by one thread at a time.
 class DirSearch {
  public:
   DirSearch() = default;

@@ -91,11 +91,16 @@ TEST_F(Builders, SetFileInformationReadsItsOwnFields) {
   EXPECT_EQ(Built(), Packet(1, 'U', 0,
                             Cat({Le32(1234), {7, 3}, Le16(2004), {31, 45, 13}, {0x27},
                                  Text("\\DATA\\A B.DAT")})));
+  // A date is known by its '-': without one the field is "no date".
   ASSERT_EQ(rox_->Make_SetFileInfo_Packet("U 5 2004/03/07$ FFFFFF R X", Out()), 0);
-  EXPECT_EQ(Built(), Packet(1, 'U', 0, Cat({Le32(5), {7, 3}, Le16(2004), {0xFF, 0xFF, 0xFF}, {1}, Text("X")})));
-  // An unreadable time is sent as no time, not rejected.
+  EXPECT_EQ(Built(), Packet(1, 'U', 0,
+                            Cat({Le32(5), {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF}, {1}, Text("X")})));
+  // Values are the HT's to judge: an impossible date or time goes out as
+  // written, and a time without seconds has 0 seconds.
   ASSERT_EQ(rox_->Make_SetFileInfo_Packet("U 0 FFFFFFFF$99:99:99 Z X", Out()), 0);
-  EXPECT_EQ(Bytes(Out() + 9, Out() + 16), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(Bytes(Out() + 9, Out() + 16), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 99, 99, 99}));
+  ASSERT_EQ(rox_->Make_SetFileInfo_Packet("U 0 2003-13-01$10:00 Z name", Out()), 0);
+  EXPECT_EQ(Built(), Packet(1, 'U', 0, Cat({Le32(0), {1, 13}, Le16(2003), {0, 0, 10}, {0}, Text("name")})));
 
   EXPECT_EQ(rox_->Make_SetFileInfo_Packet("U 4294967296 FFFFFFFF$ FFFFFF Z X", Out()), E_PARAMETER);
   EXPECT_EQ(rox_->Make_SetFileInfo_Packet("U 12x FFFFFFFF$ FFFFFF Z X", Out()), E_PARAMETER);
@@ -106,10 +111,17 @@ TEST_F(Builders, SetFileInformationReadsItsOwnFields) {
 TEST_F(Builders, TimeSetTakesTheCommandOrThePcClock) {
   ASSERT_EQ(rox_->Make_TimeSetReq_Packet("T 2003-04-05$06:07:08", Out()), 0);
   EXPECT_EQ(Built(), Packet(1, 'T', 0, Cat({{5, 4}, Le16(2003), {8, 7, 6}})));
+  // A time without seconds has 0 seconds.
+  ASSERT_EQ(rox_->Make_TimeSetReq_Packet("T 2003-04-05$06:07", Out()), 0);
+  EXPECT_EQ(Built(), Packet(1, 'T', 0, Cat({{5, 4}, Le16(2003), {0, 7, 6}})));
+  // The HT judges the values; the PC sends them as written.
+  ASSERT_EQ(rox_->Make_TimeSetReq_Packet("T 2003-13-32$24:60:61", Out()), 0);
+  EXPECT_EQ(Built(), Packet(1, 'T', 0, Cat({{32, 13}, Le16(2003), {61, 60, 24}})));
+  // Only a date without '-' or a time without ':' cannot be sent.
   EXPECT_EQ(rox_->Make_TimeSetReq_Packet("T 2003-04-05$", Out()), E_PARAMETER);
   EXPECT_EQ(rox_->Make_TimeSetReq_Packet("T $06:07:08", Out()), E_PARAMETER);
-  EXPECT_EQ(rox_->Make_TimeSetReq_Packet("T 2003-13-05$06:07:08", Out()), E_PARAMETER);
-  EXPECT_EQ(rox_->Make_TimeSetReq_Packet("T 2003-04-05$24:00:00", Out()), E_PARAMETER);
+  EXPECT_EQ(rox_->Make_TimeSetReq_Packet("T 2003/04/05$06:07:08", Out()), E_PARAMETER);
+  EXPECT_EQ(rox_->Make_TimeSetReq_Packet("T 2003-04-05$0607", Out()), E_PARAMETER);
 
   rox_->SetClockPending = 1;
   const std::uint32_t today = RS232_ROX::Get_System_Date();
@@ -121,6 +133,22 @@ TEST_F(Builders, TimeSetTakesTheCommandOrThePcClock) {
   EXPECT_EQ(p[6], (today >> 16) & 0xFF);
   EXPECT_EQ(p[7] | (p[8] << 8), static_cast<int>(today & 0xFFFF));
   EXPECT_EQ(RS232_ROX::Valid_Checksum(Out()), 1);
+}
+
+// Command lines as the operator writes them, through translation to the
+// packet the HT gets.
+TEST_F(Builders, ClockAndFileInformationLinesReachTheHtAsWritten) {
+  auto build = [this](const char* line, short (RS232_ROX::*make)(const char*, unsigned char*)) {
+    std::memset(rox_->CommandList, 0, sizeof rox_->CommandList);
+    EXPECT_EQ(rox_->Translate_Command(reinterpret_cast<const unsigned char*>(line), rox_->CommandList), 0) << line;
+    std::unique_ptr<char[]> command(RS232_ROX::Extract_Command(rox_->CommandList));
+    EXPECT_NE(command, nullptr) << line;
+    return command ? (rox_.get()->*make)(command.get(), Out()) : short{-1};
+  };
+  ASSERT_EQ(build("/T 2003-04-05 06:07", &RS232_ROX::Make_TimeSetReq_Packet), 0);
+  EXPECT_EQ(Built(), Packet(1, 'T', 0, Cat({{5, 4}, Le16(2003), {0, 7, 6}})));
+  ASSERT_EQ(build("/X name 0 2003-13-01 10:00", &RS232_ROX::Make_SetFileInfo_Packet), 0);
+  EXPECT_EQ(Built(), Packet(1, 'U', 0, Cat({Le32(0), {1, 13}, Le16(2003), {0, 0, 10}, {0}, Text("name")})));
 }
 
 TEST_F(Builders, TransferRequestsNameOnlyTheHtFiles) {

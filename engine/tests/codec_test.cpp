@@ -2,6 +2,7 @@
 // bound) and the first-level dispatch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/rox32.h"
@@ -11,6 +12,7 @@ namespace {
 
 using testsupport::Bytes;
 using testsupport::Cat;
+using testsupport::Chars;
 using testsupport::FakeChannel;
 using testsupport::Hex;
 using testsupport::In_Buffer;
@@ -100,6 +102,21 @@ TEST_F(ReceiveTest, RealignsHeaderAfterTwoNoiseBytes) {
   // Five header bytes, the two that complete the shifted header, then L + 2.
   EXPECT_EQ(fake.Recv_Lengths(), (std::vector<unsigned>{5, 2, 4}));
   EXPECT_EQ(rox.Validate_Packet(buf.data()), 0);
+}
+
+TEST_F(ReceiveTest, BufferIsClearedBeforeEveryReceive) {
+  std::fill(buf.begin(), buf.end(), 0xAA);
+  Bytes p = Packet(1, 'P', 0, Chars("hi"));
+  fake.Feed(p);
+  ASSERT_EQ(Receive(), 0);
+  EXPECT_EQ(Head(p.size()), p);
+  EXPECT_TRUE(std::all_of(buf.begin() + static_cast<long>(p.size()), buf.end(), [](unsigned char c) { return c == 0; }));
+
+  // Also a receive that fails leaves nothing of the packet before it.
+  fake.Feed({1, 'I', 0, 0, 0}).Feed_Timeout();
+  EXPECT_EQ(Receive(), E_TIMEOUT);
+  EXPECT_EQ(Head(5), (Bytes{1, 'I', 0, 0, 0}));
+  EXPECT_TRUE(std::all_of(buf.begin() + 5, buf.end(), [](unsigned char c) { return c == 0; }));
 }
 
 TEST_F(ReceiveTest, FiveNoiseBytesGive86WithoutFurtherReads) {

@@ -6,6 +6,7 @@
 
 #include "channel/mux32.h"
 #include "engine/tests/session_harness.h"
+#include "linkman/tether32.h"
 
 namespace session_test {
 namespace {
@@ -253,6 +254,38 @@ TEST_F(Rs232Loop, ListenAndAcceptFailures) {
   EXPECT_EQ(Run_Loop(), -1);
   EXPECT_EQ(line_.Calls(), Join({kSetUp, {"listen(1,1)", "accept(1)"}, kTearDown, kSetUp, {"listen(1,1)"}, kTearDown}));
   EXPECT_EQ(target_.Codes(), (std::vector<int>{E_LISTEN, E_ACCEPT}));
+}
+
+// The link manager's stop of the RS-232C line (its stop flag and the
+// abort flag of HT 1) ends a script that runs itself within two seconds.
+TEST_F(Rs232Loop, LinkManagerStopEndsAScriptThatRunsItself) {
+  Write_File("self.scr", "/E self.scr\n");
+  Write_Command_Buffer(kLineHt, "/E self.scr");
+  fake_.Feed(Idle_Notice());
+  ASSERT_EQ(Start_A_Session(LINK_RS232C, 0), 1);
+  ASSERT_TRUE(Wait_Until([] { return platform::Load(Info_Of(kLineHt).BusyFlag) == 1; }));
+  platform::Sleep_Ms(300);
+
+  // An engine that ignores the stop is freed by taking its script away.
+  std::atomic<bool> stopped{false};
+  std::thread watchdog([&] {
+    const std::uint64_t give_up = platform::Monotonic_Ms() + 3000;
+    while (!stopped && platform::Monotonic_Ms() < give_up) platform::Sleep_Ms(10);
+    if (!stopped) {
+      std::error_code ec;
+      std::filesystem::remove(dir_ / "self.scr", ec);
+    }
+  });
+  const std::uint64_t asked = platform::Monotonic_Ms();
+  EXPECT_EQ(Stop_A_Session(LINK_RS232C, 0), 1);
+  const std::uint64_t stop_ms = platform::Monotonic_Ms() - asked;
+  stopped = true;
+  watchdog.join();
+
+  EXPECT_LT(stop_ms, 2000u);
+  EXPECT_EQ(Sent(), (std::vector<Bytes>{End_Indication(0x00, 0xF8)}));
+  EXPECT_TRUE(Command_Buffer_Empty(kLineHt));
+  EXPECT_EQ(platform::Load(Info_Of(kLineHt).AbortFromGUI), 0);
 }
 
 }  // namespace

@@ -193,12 +193,18 @@ TEST_F(WaitState, IdleNoticeNamingAScriptRunsItFromTheWorkFolder) {
 
 TEST_F(WaitState, ScriptNoticeTakesAWaitingCommandLineFirst) {
   Write_File("RUN.SCR", "/P from script\n");
-  Write_Command_Buffer(kHt, "/1/B//");
-  fake_.Feed(Packet(1, 'I', 's', Text("RUN.SCR")));
   Answer_With([](const Bytes& sent) { return sent[1] == 'E' ? Bytes{} : Response(sent[1]); });
-
-  EXPECT_EQ(Run_Session(), E_PC_END);
-  EXPECT_EQ(Sent(), (std::vector<Bytes>{Packet(1, 'G', 0, {}), End_Indication(0, 0)}));
+  // The script is not needed, so its name does not matter, even when the
+  // notice names none at all.
+  for (const Bytes& name : {Text("RUN.SCR"), Text(""), Bytes{}}) {
+    SCOPED_TRACE(testsupport::Hex(name));
+    Fresh_Engine();
+    fake_.Clear_Sent();
+    Write_Command_Buffer(kHt, "/1/B//");
+    fake_.Feed(Packet(1, 'I', 's', name));
+    EXPECT_EQ(Run_Session(), E_PC_END);
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{Packet(1, 'G', 0, {}), End_Indication(0, 0)}));
+  }
 }
 
 TEST_F(WaitState, ScriptNoticeThatCannotBeOpenedEndsWith54) {

@@ -306,6 +306,77 @@ TEST_F(Transfer, AReceiveReplacesTheFileWholeWithTheHtsDateAndAnswersEachStep) {
   EXPECT_TRUE(Leftovers().empty());
 }
 
+// The file that replaces the old one keeps the old one's permissions, and a
+// PC file that is a symbolic link is replaced where the link points.
+TEST_F(Transfer, AReceivedFileKeepsTheOldPermissionsAndALinkStaysALink) {
+  Put("doc.txt", "old");
+  const auto kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(dir_ / "doc.txt", kept);
+  ASSERT_EQ(Receive_One(C("doc.txt"), 3, {Block('S', 0, "new", true)}), E_NORMAL);
+  EXPECT_EQ(Get("doc.txt"), "new");
+  EXPECT_EQ(fs::status(dir_ / "doc.txt").permissions(), kept);
+
+  Put("real/target.txt", "old");
+  fs::create_symlink(fs::path("real") / "target.txt", dir_ / "link.txt");
+  ASSERT_EQ(Receive_One(C("link.txt"), 3, {Block('S', 0, "new", true)}), E_NORMAL);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
+  EXPECT_EQ(Get("real/target.txt"), "new");
+
+  // A link whose file is missing gets the file where it points.
+  fs::create_symlink(fs::path("real") / "later.txt", dir_ / "dangling.txt");
+  ASSERT_EQ(Receive_One(C("dangling.txt"), 3, {Block('S', 0, "now", true)}), E_NORMAL);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "dangling.txt"));
+  EXPECT_EQ(Get("real/later.txt"), "now");
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+// A staging file is never shown: not in a send list, not in an answer to
+// the HT's file-information requests, by pattern or by name.
+TEST_F(Transfer, StagingFilesAreNeverListed) {
+  const std::string staging = "box/.qvr0123456789abcdef.tmp";
+  Put(staging, "half a file");
+  Put("box/b.tmp", "whole");
+  engine_.ListFile = RS232_ROX::MakeTempFile(&engine_.ListFileName);
+  RS232_ROX::transferinfotag info{};
+  ASSERT_EQ(engine_.Get_Trns_Info((C("box") + "\\*.*").c_str(), &info, 0, 0), E_NORMAL);
+  EXPECT_EQ(info.FileCount, 1);
+  EXPECT_EQ(info.TotalBytes, 5u);
+  EXPECT_EQ(engine_.Get_Trns_Info(C(staging).c_str(), &info, 0, 0), E_FILE_NOT_FOUND);
+  RS232_ROX::CloseDeleteFile(engine_.ListFile, engine_.ListFileName);
+  engine_.ListFile = nullptr;
+  engine_.ListFileName = nullptr;
+
+  fake_.Feed(Packet(1, 'V', 'f', Text(C("box") + "\\*.tmp")))
+      .Feed(Packet(1, 'V', 'n', {}))
+      .Feed(Packet(1, 'V', 'f', Text(C(staging))))
+      .Feed(End_Indication(0, 0));
+  EXPECT_EQ(Run_Session(), E_END_FROM_HT);
+  std::vector<Bytes> sent = Sent();
+  ASSERT_EQ(sent.size(), 3u);
+  auto name_of = [](const Bytes& p) { return std::string(p.begin() + 17, p.end() - 3); };
+  EXPECT_EQ(name_of(sent[0]), C("box") + "\\b.tmp");
+  EXPECT_EQ(sent[1], No_File_Answer('n'));
+  EXPECT_EQ(sent[2], No_File_Answer('f'));
+}
+
+// Staging files that a crash left behind go once they are a day old, when
+// a receive looks at their folder; a receive in progress keeps its own.
+TEST_F(Transfer, StagingFilesLeftByACrashAreRemovedWhenAReceiveLooksAtTheFolder) {
+  const std::string old_one = "in/.qvr00000000000000aa.tmp", fresh = "in/.qvr00000000000000bb.tmp";
+  Put(old_one, "left by a crash");
+  Put(fresh, "another receive's");
+  Put("in/.qvr-not-ours.tmp", "someone's");
+  const auto two_days_ago = fs::file_time_type::clock::now() - std::chrono::hours(48);
+  fs::last_write_time(dir_ / old_one, two_days_ago);
+  fs::last_write_time(dir_ / "in/.qvr-not-ours.tmp", two_days_ago);
+
+  ASSERT_EQ(Receive_One(C("in/x.txt"), 1, {Block('S', 0, "x", true)}), E_NORMAL);
+  EXPECT_FALSE(Exists(old_one));
+  EXPECT_TRUE(Exists(fresh));
+  EXPECT_TRUE(Exists("in/.qvr-not-ours.tmp"));
+  EXPECT_EQ(Get("in/x.txt"), "x");
+}
+
 // Cut the link after every possible number of blocks: the previous file
 // stays as it was (or there is none), and nothing is appended.
 TEST_F(Transfer, ALinkBrokenAtAnyBlockLeavesThePcFileAsItWas) {
@@ -512,6 +583,23 @@ TEST_F(Transfer, FolderListsThatWouldOverflowGive41) {
   EXPECT_EQ(info.FileCount, 1);
 }
 
+// Searching a big tree is long local work: the operator's stop is looked
+// at from folder to folder.
+TEST_F(Transfer, AnAbortStopsASearchOfTheTree) {
+  Put("tree/a/x.txt", "x");
+  Put("tree/b/y.txt", "y");
+  engine_.ListFile = RS232_ROX::MakeTempFile(&engine_.ListFileName);
+  RS232_ROX::transferinfotag info{};
+  ASSERT_EQ(engine_.Get_Trns_Info((C("tree") + "\\*.txt").c_str(), &info, 0, 1), E_NORMAL);
+  EXPECT_EQ(info.FileCount, 2);
+  platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+  EXPECT_EQ(engine_.Get_Trns_Info((C("tree") + "\\*.txt").c_str(), &info, 0, 1), E_BREAK_KEY);
+  EXPECT_EQ(engine_.Process_Updation(kChannel, (C("tree") + "\\*.txt").c_str(), "VSR tree##\\D", engine_.PacketBuf,
+                                     'S', 1),
+            E_BREAK_KEY);
+  EXPECT_TRUE(Sent().empty());
+}
+
 // ---------------------------------------------------------------------------
 // Whole sessions
 
@@ -551,6 +639,37 @@ TEST_F(Transfer, AnUpdateSendSendsWhatTheHtLacks) {
   EXPECT_EQ(sent[3], Pc_File_Info('S', C("b.txt"), "\\D\\b.txt"));
   EXPECT_EQ(sent[4], Block('S', 0, "fresh", true));
   EXPECT_EQ(sent[5], End_Indication(0, 0));
+}
+
+// A plain name the PC lacks is still asked for: an HT that holds the file
+// needs nothing, and when neither side has it the send names the missing
+// file.
+TEST_F(Transfer, AnUpdateSendOfAFileThePcLacksAsksTheHt) {
+  const Bytes ht_has_it = Packet(0, 'V', 'f', Cat({Le32(4), {7, 3}, Le16(2004), {30, 45, 13}, {0x20}, Text("\\D\\gone.txt")}));
+  for (bool ht_has : {true, false}) {
+    SCOPED_TRACE(ht_has ? "the HT has the file" : "neither side has the file");
+    std::memset(engine_.CommandList, 0, sizeof engine_.CommandList);
+    fake_.Clear_Sent();
+    Answer_With([&](const Bytes& sent) -> Bytes {
+      if (sent[1] == 'V') return ht_has ? ht_has_it : No_File_Answer('f');
+      if (sent[1] == 'S' && sent[2] == 't') return Response('S', 't');
+      if (sent[1] == 'G') return Response('G');
+      return {};
+    });
+    Write_Command_Buffer(kHt, ("/SU " + C("gone.txt") + " \\D/B").c_str());
+    fake_.Feed(Idle_Notice());
+    std::vector<Bytes> expected{Packet(1, 'V', 'f', Text("\\D\\gone.txt"))};
+    if (ht_has) {
+      EXPECT_EQ(Run_Session(), E_PC_END);
+      expected.insert(expected.end(), {Packet(1, 'G', 0, {}), End_Indication(0, 0)});
+    } else {
+      EXPECT_EQ(Run_Session(), E_FILE_NOTHING);
+      expected.insert(expected.end(), {Transfer_Info(1, 0, 0),
+                                       End_Indication(ErrorTable[E_FILE_NOTHING].Detail, ErrorTable[E_FILE_NOTHING].Class)});
+    }
+    EXPECT_EQ(Sent(), expected);
+    EXPECT_TRUE(Leftovers().empty());
+  }
 }
 
 class FetchSession : public Transfer {

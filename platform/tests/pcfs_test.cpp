@@ -285,6 +285,134 @@ TEST_F(PcFs, FoldersLinksAndRenames) {
   EXPECT_EQ(platform::Remove_PC_Dir("C:\\A"), platform::FS_OK);
 }
 
+TEST(StagingNames, OnlyTheStagingPatternCounts) {
+  EXPECT_TRUE(platform::Is_Staging_Name(".qvr0123456789abcdef.tmp"));
+  EXPECT_TRUE(platform::Is_Staging_Name("C:\\dir\\.qvr0123456789abcdef.tmp"));
+  EXPECT_TRUE(platform::Is_Staging_Name("/x/y/.qvr0000000000000000.tmp"));
+  EXPECT_FALSE(platform::Is_Staging_Name(".qvr0123456789ABCDEF.tmp"));
+  EXPECT_FALSE(platform::Is_Staging_Name(".qvr0123456789abcde.tmp"));
+  EXPECT_FALSE(platform::Is_Staging_Name(".qvr0123456789abcdef.txt"));
+  EXPECT_FALSE(platform::Is_Staging_Name("qvr0123456789abcdef0.tmp"));
+  EXPECT_FALSE(platform::Is_Staging_Name(".qvr0123456789abcdef.tmp\\x"));
+  EXPECT_FALSE(platform::Is_Staging_Name(nullptr));
+}
+
+// A staging file lives next to the file it replaces, unseen by searches,
+// private while the old file exists, and takes the old file's owner and
+// permissions and place.
+TEST_F(PcFs, StagingFileReplacesTheFileWithItsOwnerAndPermissions) {
+  Write(root_ / "c" / "dir" / "a.txt", "old");
+  ::chmod((root_ / "c" / "dir" / "a.txt").c_str(), 0640);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((root_ / "c" / "dir" / "a.txt").c_str(), 4321, 4322), 0);
+  }
+
+  std::string staging;
+  FsResult why = platform::FS_IO_ERROR;
+  std::FILE* f = platform::Create_Staging_File("C:\\DIR\\A.TXT", &staging, &why);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(why, platform::FS_OK);
+  EXPECT_EQ(fs::path(staging).parent_path(), root_ / "c" / "dir");
+  EXPECT_TRUE(platform::Is_Staging_Name(staging.c_str()));
+  struct stat st;
+  ASSERT_EQ(::stat(staging.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(Search("C:\\dir\\*.*"), (std::vector<std::string>{".", "..", "a.txt"}));
+
+  std::fputs("new", f);
+  ASSERT_EQ(platform::Adopt_Owner_And_Mode(f, "C:\\dir\\a.txt"), platform::FS_OK);
+  ASSERT_EQ(std::fclose(f), 0);
+  ASSERT_EQ(platform::Replace_With_Staging(staging, "C:\\dir\\a.txt"), platform::FS_OK);
+  EXPECT_FALSE(fs::exists(staging));
+  ASSERT_EQ(::stat((root_ / "c" / "dir" / "a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+  }
+  std::ifstream in(root_ / "c" / "dir" / "a.txt");
+  std::string text;
+  in >> text;
+  EXPECT_EQ(text, "new");
+
+  // Set-user-ID and set-group-ID bits stay with the old content.
+  ::chmod((root_ / "c" / "dir" / "a.txt").c_str(), 06755);
+  f = platform::Create_Staging_File("C:\\dir\\a.txt", &staging, nullptr);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(platform::Adopt_Owner_And_Mode(f, "C:\\dir\\a.txt"), platform::FS_OK);
+  std::fclose(f);
+  ASSERT_EQ(platform::Replace_With_Staging(staging, "C:\\dir\\a.txt"), platform::FS_OK);
+  ASSERT_EQ(::stat((root_ / "c" / "dir" / "a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+
+  // A new file: nothing to take over, usual permissions, no failure.
+  f = platform::Create_Staging_File("C:\\dir\\new.txt", &staging, nullptr);
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(::stat(staging.c_str(), &st), 0);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+  EXPECT_EQ(platform::Adopt_Owner_And_Mode(f, "C:\\dir\\new.txt"), platform::FS_OK);
+  std::fclose(f);
+  EXPECT_EQ(platform::Replace_With_Staging(staging, "C:\\dir\\new.txt"), platform::FS_OK);
+  EXPECT_TRUE(fs::is_regular_file(root_ / "c" / "dir" / "new.txt"));
+
+  // Folders that do not exist or drives that are not mapped take none.
+  EXPECT_EQ(platform::Create_Staging_File("C:\\none\\x.txt", &staging, &why), nullptr);
+  EXPECT_EQ(why, platform::FS_PATH_NOT_FOUND);
+  EXPECT_EQ(platform::Create_Staging_File("Q:\\x.txt", &staging, &why), nullptr);
+  EXPECT_EQ(why, platform::FS_NO_DRIVE);
+}
+
+TEST_F(PcFs, StagingFollowsLinksToTheFileTheyNameAndKeepsTheLinks) {
+  Write(root_ / "d" / "real" / "t.txt", "old");
+  // A relative link, and a link to that link.
+  fs::create_symlink(fs::path("..") / "d" / "real" / "t.txt", root_ / "c" / "one");
+  fs::create_symlink("one", root_ / "c" / "two");
+  std::string staging;
+  std::FILE* f = platform::Create_Staging_File("C:\\two", &staging, nullptr);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(fs::canonical(fs::path(staging).parent_path()), fs::canonical(root_ / "d" / "real"));
+  std::fputs("new", f);
+  std::fclose(f);
+  ASSERT_EQ(platform::Replace_With_Staging(staging, "C:\\two"), platform::FS_OK);
+  EXPECT_TRUE(fs::is_symlink(root_ / "c" / "one"));
+  EXPECT_TRUE(fs::is_symlink(root_ / "c" / "two"));
+  std::ifstream in(root_ / "d" / "real" / "t.txt");
+  std::string text;
+  in >> text;
+  EXPECT_EQ(text, "new");
+
+  // A link that leads round in a circle names no file.
+  fs::create_symlink("loop_b", root_ / "c" / "loop_a");
+  fs::create_symlink("loop_a", root_ / "c" / "loop_b");
+  FsResult why = platform::FS_OK;
+  EXPECT_EQ(platform::Create_Staging_File("C:\\loop_a", &staging, &why), nullptr);
+  EXPECT_EQ(why, platform::FS_PATH_NOT_FOUND);
+}
+
+TEST_F(PcFs, StagingFilesADayOldAreSweptWhenTheFolderIsUsedAgain) {
+  const fs::path folder = root_ / "c" / "sweep";
+  const fs::path stale = folder / ".qvr00000000000000aa.tmp";
+  const fs::path recent = folder / ".qvr00000000000000bb.tmp";
+  const fs::path other = folder / "keep.tmp";
+  Write(stale);
+  Write(recent);
+  Write(other);
+  const auto old_time = fs::file_time_type::clock::now() - std::chrono::hours(25);
+  fs::last_write_time(stale, old_time);
+  fs::last_write_time(other, old_time);
+  std::string staging;
+  std::FILE* f = platform::Create_Staging_File("C:\\sweep\\x.txt", &staging, nullptr);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(platform::Delete_Native_File(staging.c_str()), platform::FS_OK);
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(recent));
+  EXPECT_TRUE(fs::exists(other));
+}
+
 TEST_F(PcFs, RenameAcrossFileSystemsIsNotSameDevice) {
   // /dev/shm is a memory file system on most machines; skip where it is the
   // same file system as the temporary folder or missing.
