@@ -84,10 +84,12 @@ Server::~Server() {
   }
 }
 
-bool Server::Start(bool wait_serving) {
+bool Server::Start(bool wait_serving, int open_files) {
   std::string why;
-  if (!child_.Start({TARNEL_EXE, "--headless", "--program-dir", dir_.Path()}, dir_.File("server.out"),
-                    dir_.File("server.err"), {"TARNEL_LISTEN=127.0.0.1"}, &why))
+  std::vector<std::string> argv = {TARNEL_EXE, "--headless", "--program-dir", dir_.Path()};
+  if (open_files > 0)
+    argv.insert(argv.begin(), {"/bin/sh", "-c", "ulimit -n " + std::to_string(open_files) + " && exec \"$0\" \"$@\""});
+  if (!child_.Start(argv, dir_.File("server.out"), dir_.File("server.err"), {"TARNEL_LISTEN=" + listen_}, &why))
     return false;
   return !wait_serving || Wait_For(" serving ", 20000);
 }

@@ -49,7 +49,8 @@ class Server {
   Server(const ScratchDir& dir) : dir_(dir) {}
   ~Server();
   // Starts it; with wait_serving, waits until it reports that it serves.
-  bool Start(bool wait_serving = true);
+  // open_files > 0 starts it with that limit of open files (RLIMIT_NOFILE).
+  bool Start(bool wait_serving = true, int open_files = 0);
   std::string Out() const { return Read_File(dir_.File("server.out")); }
   std::string Err() const { return Read_File(dir_.File("server.err")); }
   bool Wait_For(const std::string& needle, int timeout_ms) const {
@@ -58,10 +59,13 @@ class Server {
   bool Signal(int signo) { return child_.Signal(signo); }
   // Waits for the end; -1 when it did not end in time.
   int Wait(int timeout_ms);
+  // TARNEL_LISTEN for the next Start (127.0.0.1 unless changed).
+  void Set_Listen(const std::string& address) { listen_ = address; }
 
  private:
   const ScratchDir& dir_;
   platform::ChildProcess child_;
+  std::string listen_ = "127.0.0.1";
 };
 
 // One htsim run; its output goes to a file of the scratch folder.
@@ -76,6 +80,7 @@ class Ht {
   }
   // Waits for htsim's end; -1 when it did not end in time.
   int Wait(int timeout_ms);
+  bool Signal(int signo) { return child_.Signal(signo); }
 
  private:
   const ScratchDir& dir_;
