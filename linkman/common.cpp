@@ -10,6 +10,7 @@
 #include "linkman/testing.h"
 #include "linkman/tether32.h"
 #include "platform/atomic.h"
+#include "platform/msgbox.h"
 #include "platform/window.h"
 
 namespace tether {
@@ -28,6 +29,10 @@ std::atomic<std::uint32_t> g_listen_pause_ms{1000};
 void Notify(int code) {
   platform::Post_Message(platform::Load(HandleForTetherToMainWindow), WM_TETHER_STATUS, 0,
                          static_cast<platform::LPARAM>(code));
+}
+
+void Log_Line(const std::string& text) {
+  platform::Message_Box(text, "Link Manager", platform::MB_OK | platform::MB_ICONINFORMATION);
 }
 
 std::string Device_Ini_Path() {
@@ -127,6 +132,8 @@ int Stop_A_Session(unsigned char type, unsigned int ignored) {
 }
 
 int End_Remaining_Sessions(std::uint32_t timeout_ms) { return tether::End_Tcpip_Sessions(timeout_ms); }
+
+int Listening_Port(unsigned char type) { return type == LINK_TCPIP ? tether::Tcpip_Port() : 0; }
 
 int Session_Running(unsigned char type) {
   switch (type) {

@@ -19,6 +19,10 @@ namespace tether {
 // Posts message 1029 with wParam 0 and lParam code to the main window.
 void Notify(int code);
 
+// One line for the operator's log (the message-box route, as an
+// information box: the headless server writes it to its log).
+void Log_Line(const std::string& text);
+
 // device.ini in the program directory (the folder of Instance_Handle's
 // module path); "" when no program directory is known.
 std::string Device_Ini_Path();
@@ -64,6 +68,7 @@ int Rs232_Running();
 int Start_Tcpip();
 int Stop_Tcpip();
 int Tcpip_Running();
+int Tcpip_Port();
 int End_Tcpip_Sessions(std::uint32_t timeout_ms);
 
 // Turns away a surplus TCP/IP connection on socket s (refusal.cpp): the

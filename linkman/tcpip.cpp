@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/profile.h"
+#include "platform/socket.h"
 #include "tcpip/netport.h"
 
 namespace tether {
@@ -40,13 +41,26 @@ constexpr unsigned char kCloseAtOnce = 33;
 constexpr unsigned char kCloseHtEnded = 0;
 constexpr unsigned char kCloseOrdinary = 1;
 constexpr const char* kNotFound = "Stringnotfound";
+// Pauses after an accept that failed for a passing reason (out of
+// descriptors or memory): the first, doubled after each further failure up
+// to the last. A successful accept starts again at the first.
+constexpr std::uint32_t kAcceptBackoffFirstMs = 100;
+constexpr std::uint32_t kAcceptBackoffMaxMs = 1000;
+// How long a new connection waits for the idle session it replaces to end.
+constexpr std::uint64_t kReplaceWaitMs = 2000;
+// How often the listener looks for idle HTs whose connection is gone.
+constexpr std::uint64_t kLostIdleCheckMs = 1000;
 
 // One connected HT. The thread object is touched only under g_threads_mu;
 // running is set by the listener before the thread starts and cleared by the
-// thread as its very last step.
+// thread as its very last step. channel is the HT's connection while the
+// thread may still use it (under g_channel_mu): the HT's thread clears it
+// before it closes the connection, so the listener can cut a connection
+// without ever touching a closed (and perhaps reused) socket.
 struct HtRecord {
   std::thread thread;
   std::atomic<bool> running{false};
+  int channel = 0;
 };
 
 // One record of the connection slot table (listener thread only).
@@ -64,6 +78,10 @@ struct TcpipState {
   int listen_channel = 0;
   std::atomic<bool> stop_request{false};
   std::atomic<bool> listener_ended{false};
+  // The TCP port the listening channel is bound to (0: not known).
+  std::atomic<int> port{0};
+  // Listener only: when it last looked for lost idle HTs.
+  std::uint64_t last_lost_idle_check = 0;
   Pause listen_pause;
   HtRecord ht[MAX_HT + 1];  // index = HT number
   // The [USE_IP] address list, index = HT number (1..254).
@@ -73,6 +91,7 @@ struct TcpipState {
 };
 
 std::mutex g_threads_mu;
+std::mutex g_channel_mu;
 
 TcpipState& State() {
   // Never destroyed: HT threads that are still running when the program
@@ -136,7 +155,7 @@ void Clear_Slots(TcpipState& st) {
 
 // ---- Per-HT thread -----------------------------------------------------------
 
-void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running) {
+void Ht_Thread(int n, RS232_ROX* engine, int channel, HtRecord* rec) {
   // The greeting exchange runs here, before the engine's session, rather than
   // on the listener: an HT that is slow to answer must not hold up the
   // accepts of the HTs connecting behind it. Its result is not examined.
@@ -144,6 +163,10 @@ void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running
   engine->SessionCount = 0;
   engine->HTNumber = n;
   const short ending = Current_Session_Runner()(*engine, channel);
+  {
+    std::lock_guard<std::mutex> lock(g_channel_mu);
+    rec->channel = 0;
+  }
   Close(channel, ending == E_END_FROM_HT ? kCloseHtEnded : kCloseOrdinary);
   if (ending == E_BREAK_KEY || ending == E_COMMAND_TIMEOUT || engine->RepeatCommand == 0)
     Clear_Command_Buffer(n);
@@ -153,7 +176,7 @@ void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running
   platform::Store(info.BusyFlag, 0);
   Add_To_Count(-1);
   delete engine;
-  running->store(false, std::memory_order_release);
+  rec->running.store(false, std::memory_order_release);
 }
 
 // ---- Listener ------------------------------------------------------------------
@@ -223,19 +246,110 @@ bool Start_Ht(TcpipState& st, int n, int s) {
   engine->NetChannel = s;
   HtRecord& rec = st.ht[n];
   std::lock_guard<std::mutex> lock(g_threads_mu);
+  {
+    std::lock_guard<std::mutex> channel_lock(g_channel_mu);
+    rec.channel = s;
+  }
   rec.running.store(true, std::memory_order_release);
   try {
-    rec.thread = std::thread(Ht_Thread, n, engine, s, &rec.running);
+    rec.thread = std::thread(Ht_Thread, n, engine, s, &rec);
   } catch (const std::system_error&) {
     rec.running.store(false);
+    std::lock_guard<std::mutex> channel_lock(g_channel_mu);
+    rec.channel = 0;
     delete engine;
     return false;
   }
   return true;
 }
 
+// The address a connection for HT n comes from: the listed one (a second
+// connection for a running HT can only come from a listed address), else
+// the socket's peer.
+std::string Peer_Text(const TcpipState& st, int n, int s) {
+  if (n >= 1 && n <= kListedStations && st.present[n]) return st.address[n];
+  char peer[platform::kAddressTextSize] = "";
+  if (platform::Socket_Peer_Address(s, peer, sizeof peer) == platform::SOCKET_OK && peer[0] != '\0')
+    return peer;
+  return "an unlisted address";
+}
+
+// A new connection s for HT n, whose engine still runs. An HT comes back
+// on a new connection after its old one died (it was switched off, reset or
+// lost its network); an engine that sits idle waiting for a command never
+// reads its connection and would not notice for as long as it waits. Such a
+// session is ended as the operator's abort ends it, its connection is cut so
+// that its last exchanges fail at once, and the new connection is served.
+// A busy engine keeps its session. One log line either way. True when HT n
+// is free for the new connection.
+bool Replace_Idle_Session(TcpipState& st, int n, int s) {
+  const std::string head = "HT " + std::to_string(n) + ": connection from " + Peer_Text(st, n, s);
+  InfoHT& info = Info_Of(n);
+  // A session already asked to end (its connection was found lost, or the
+  // operator aborted it) is waited for as well.
+  const bool ending = platform::Load(info.AbortFromGUI) != 0;
+  if (!ending && (platform::Load(info.WaitingGUICommand) != 1 || platform::Load(info.BusyFlag) != 0)) {
+    Log_Line(head + " turned away: its earlier session is busy");
+    return false;
+  }
+  platform::Store(info.AbortFromGUI, 1);
+  {
+    std::lock_guard<std::mutex> lock(g_channel_mu);
+    if (st.ht[n].channel > 0) so_shutdown(st.ht[n].channel);
+  }
+  const std::uint64_t deadline = platform::Monotonic_Ms() + kReplaceWaitMs;
+  while (!Reap(st, n)) {
+    if (platform::Monotonic_Ms() >= deadline) {
+      Log_Line(head + " turned away: its earlier session did not end in time");
+      return false;
+    }
+    platform::Sleep_Ms(2);
+  }
+  // The old engine may have ended on its own just before it was asked; the
+  // new one must not start with the request.
+  platform::Store(info.AbortFromGUI, 0);
+  Log_Line(head + " replaces its earlier session, which was " + (ending ? "ending" : "waiting for a command"));
+  return true;
+}
+
+// An HT whose connection is gone while its engine waits for a command (the
+// HT was switched off or lost its network; for a connection that just went
+// silent the keepalive finds that out): the engine never reads its
+// connection while it waits, so it is asked to end here, as the operator's
+// abort ends it, and its connection is cut so its last exchanges fail at
+// once. One log line per session.
+void End_Sessions_Of_Lost_Idle_Hts(TcpipState& st) {
+  for (int n = 1; n <= MAX_HT; ++n) {
+    HtRecord& rec = st.ht[n];
+    if (!rec.running.load(std::memory_order_acquire)) continue;
+    InfoHT& info = Info_Of(n);
+    if (platform::Load(info.WaitingGUICommand) != 1 || platform::Load(info.BusyFlag) != 0 ||
+        platform::Load(info.AbortFromGUI) != 0)
+      continue;
+    std::string from;
+    {
+      std::lock_guard<std::mutex> lock(g_channel_mu);
+      if (rec.channel <= 0 || so_peer_gone(rec.channel) != 1) continue;
+      from = Peer_Text(st, n, rec.channel);
+      platform::Store(info.AbortFromGUI, 1);
+      so_shutdown(rec.channel);
+    }
+    Log_Line("HT " + std::to_string(n) + ": connection from " + from +
+             " lost while its session waited for a command; the session ends");
+  }
+}
+
+// Waits until a connection may be waiting: on the listening socket itself,
+// at most the listen pause, ended at once by a stop's wake. A channel that
+// the TCP/IP driver does not know (a scripted driver in tests) pauses.
+void Wait_For_Connection(TcpipState& st) {
+  const std::uint32_t ms = Listen_Pause_Ms();
+  if (so_listen_wait(st.listen_channel, static_cast<int>(ms)) < 0) st.listen_pause.Sleep_For(ms);
+}
+
 void Listener_Thread(TcpipState* state) {
   TcpipState& st = *state;
+  std::uint32_t backoff_ms = 0;  // 0: the last accept did not fail for a passing reason
   for (;;) {
     // 1. Wait for a connection, looking at the stop request between polls.
     int waiting;
@@ -247,7 +361,12 @@ void Listener_Thread(TcpipState* state) {
       }
       waiting = Listen(st.listen_channel, 1);
       if (waiting != 0) break;
-      st.listen_pause.Sleep_For(Listen_Pause_Ms());
+      const std::uint64_t now = platform::Monotonic_Ms();
+      if (now - st.last_lost_idle_check >= kLostIdleCheckMs) {
+        st.last_lost_idle_check = now;
+        End_Sessions_Of_Lost_Idle_Hts(st);
+      }
+      Wait_For_Connection(st);
     }
     if (waiting < 0) {
       End_Listener(st, kListenError, false);
@@ -264,6 +383,22 @@ void Listener_Thread(TcpipState* state) {
       refuse = !counted_slot;
     }
     const int s = Accept(st.listen_channel);
+    if (s == SO_ACCEPT_AGAIN) {
+      // Out of descriptors or memory, or the connection went away: the
+      // listening socket and every connected HT are fine. Pause, longer
+      // while it lasts, and try again; one line per run of failures.
+      if (backoff_ms == 0) {
+        Log_Line("connections cannot be accepted for now (too many open files or too little memory); "
+                 "trying again");
+        backoff_ms = kAcceptBackoffFirstMs;
+      } else {
+        backoff_ms = backoff_ms * 2 < kAcceptBackoffMaxMs ? backoff_ms * 2 : kAcceptBackoffMaxMs;
+      }
+      st.listen_pause.Sleep_For(backoff_ms);
+      continue;
+    }
+    if (s == SO_NONE_WAITING) continue;
+    backoff_ms = 0;
     if (s == SO_TABLE_FULL || s == SO_NO_STATION) continue;  // the driver refused it
     if (s < 1) {
       End_Listener(st, kAcceptError, true);
@@ -275,16 +410,22 @@ void Listener_Thread(TcpipState* state) {
       Close(s, kCloseAtOnce);
       continue;
     }
-    const bool was_marked = platform::Load(Mark(n)) != 0;
+    bool was_marked = platform::Load(Mark(n)) != 0;
     if (!Reap(st, n)) {
       if (was_marked) {
-        // A second connection from a listed address while that HT's engine
-        // still runs: one HT never gets two engines.
-        Close(s, kCloseAtOnce);
-        continue;
+        // A second connection for an HT whose engine still runs: one HT
+        // never gets two engines, but an idle one gives way to its return.
+        if (!Replace_Idle_Session(st, n, s)) {
+          Close(s, kCloseAtOnce);
+          continue;
+        }
+        // It takes the place of the session it replaced.
+        was_marked = platform::Load(Mark(n)) != 0;
+        refuse = false;
+      } else {
+        // The HT's previous thread is on its last steps: wait for it.
+        while (!Reap(st, n)) platform::Sleep_Ms(1);
       }
-      // The HT's previous thread is on its last steps: wait for it.
-      while (!Reap(st, n)) platform::Sleep_Ms(1);
     }
     if (!was_marked) platform::Store(Mark(n), 1);
     if (refuse) {
@@ -310,6 +451,8 @@ void Listener_Thread(TcpipState* state) {
 }  // namespace
 
 int Tcpip_Running() { return State().running ? 1 : 0; }
+
+int Tcpip_Port() { return State().running ? State().port.load() : 0; }
 
 int Start_Tcpip() {
   TcpipState& st = State();
@@ -338,6 +481,8 @@ int Start_Tcpip() {
   // Threads of HTs that ended since the last stop.
   for (int n = 1; n <= MAX_HT; ++n) Reap(st, n);
   st.listen_channel = channel;
+  const int port = so_local_port(channel);
+  st.port.store(port > 0 ? port : 0);
   st.stop_request.store(false);
   st.listener_ended.store(false);
   st.listen_pause.Reset();
@@ -380,6 +525,7 @@ int Stop_Tcpip() {
   if (!st.listener_ended.load()) {
     st.stop_request.store(true);
     st.listen_pause.Wake();
+    so_listen_wake(st.listen_channel);
     Wait_Pumping([&st] { return !st.stop_request.load() || st.listener_ended.load(); }, kStopStepMs);
   }
   st.listener_ended.store(false);

@@ -73,3 +73,8 @@ int End_Remaining_Sessions(std::uint32_t timeout_ms);
 // 1 while a session of that type runs (between a successful start and its
 // stop), else 0.
 int Session_Running(unsigned char type);
+
+// The TCP port the running TCP/IP link listens on (the port actually bound);
+// 0 for the other types, when no TCP/IP link runs, or when the driver cannot
+// tell.
+int Listening_Port(unsigned char type);

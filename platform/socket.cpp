@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,6 +29,40 @@ int Fail() {
 }
 
 bool Would_Block(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
+
+// accept(2) failures that leave the listening socket as it was: a shortage
+// of descriptors or kernel memory, a connection that went away before it was
+// taken, a firewall's veto, and the network errors that Linux passes on from
+// the new connection.
+bool Accept_Retry_Later(int e) {
+  switch (e) {
+    case EMFILE: case ENFILE: case ENOBUFS: case ENOMEM:
+    case ECONNABORTED: case EPROTO: case EPERM:
+    case ENETDOWN: case ENOPROTOOPT: case EHOSTDOWN: case ENONET:
+    case EHOSTUNREACH: case EOPNOTSUPP: case ENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int Fail_Accept() {
+  const int e = errno;
+  t_last_error = e;
+  return Accept_Retry_Later(e) ? SOCKET_RETRY_LATER : SOCKET_FAILED;
+}
+
+// Keepalive as the header describes; a socket without it still works.
+void Set_Keepalive(int fd) {
+  int on = 1;
+  int idle = kKeepaliveIdleS;
+  int interval = kKeepaliveIntervalS;
+  int probes = kKeepaliveProbes;
+  (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
 
 void Copy_Text(char* out, std::size_t cap, const char* text) {
   if (out == nullptr || cap == 0) return;
@@ -72,18 +107,20 @@ bool Make_Address(const char* address, std::uint16_t port, sockaddr_in* sa) {
   return inet_pton(AF_INET, address, &sa->sin_addr) == 1;
 }
 
-int Poll_One(int s, short events, int timeout_ms) {
+// poll(2) on n descriptors, resuming an interrupted wait with the time that
+// is left. 1 when any is ready (revents filled in), 0 when the time passed,
+// SOCKET_FAILED when the wait failed or a descriptor is not open.
+int Poll_Many(pollfd* p, nfds_t n, int timeout_ms) {
   const std::uint64_t start = Monotonic_Ms();
   int left = timeout_ms;
   for (;;) {
-    pollfd p{};
-    p.fd = s;
-    p.events = events;
-    int r = poll(&p, 1, left);
+    int r = poll(p, n, left);
     if (r > 0) {
-      if (p.revents & POLLNVAL) {
-        errno = EBADF;
-        return Fail();
+      for (nfds_t i = 0; i < n; ++i) {
+        if (p[i].revents & POLLNVAL) {
+          errno = EBADF;
+          return Fail();
+        }
       }
       return 1;
     }
@@ -95,6 +132,13 @@ int Poll_One(int s, short events, int timeout_ms) {
       left = timeout_ms - static_cast<int>(spent);
     }
   }
+}
+
+int Poll_One(int s, short events, int timeout_ms) {
+  pollfd p{};
+  p.fd = s;
+  p.events = events;
+  return Poll_Many(&p, 1, timeout_ms);
 }
 
 int Get_Flags(int s) {
@@ -164,14 +208,15 @@ int Socket_Accept(int listening, char* peer, std::size_t peer_cap) {
     if (fd >= 0) break;
     if (errno == EINTR) continue;
     if (Would_Block(errno)) return SOCKET_WOULD_BLOCK;
-    return Fail();
+    return Fail_Accept();
   }
   fd = Avoid_Zero(fd);
-  if (fd < 0) return Fail();
+  if (fd < 0) return Fail_Accept();
   // Stop-and-wait frames must never sit waiting for a delayed acknowledgement;
   // a socket without the option still works, only slower.
   int one = 1;
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  Set_Keepalive(fd);
   if (sa.sin_family == AF_INET) Address_Text(sa.sin_addr, peer, peer_cap);
   return fd;
 }
@@ -270,6 +315,54 @@ int Socket_Wait(int s, SocketWait what, int timeout_ms) {
   return Poll_One(s, what == SocketWait::Readable ? POLLIN : POLLOUT, timeout_ms);
 }
 
+int Socket_Peer_Gone(int s) {
+  pollfd p{};
+  p.fd = s;
+  p.events = POLLRDHUP;
+  const int r = Poll_Many(&p, 1, 0);
+  if (r <= 0) return r;
+  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0 ? 1 : 0;
+}
+
+int Wake_Open() {
+  int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) return Fail();
+  fd = Avoid_Zero(fd);
+  if (fd < 0) return Fail();
+  return fd;
+}
+
+void Wake_Signal(int w) {
+  if (w <= 0) return;
+  const std::uint64_t one = 1;
+  ssize_t r;
+  do r = write(w, &one, sizeof one);
+  while (r < 0 && errno == EINTR);
+  // EAGAIN: the counter is full, so the wake is pending anyway.
+}
+
+void Wake_Close(int w) {
+  if (w > 0) close(w);
+}
+
+int Socket_Wait_Or_Wake(int s, int w, int timeout_ms) {
+  pollfd p[2]{};
+  p[0].fd = s;
+  p[0].events = POLLIN;
+  p[1].fd = w;
+  p[1].events = POLLIN;
+  int r = Poll_Many(p, 2, timeout_ms);
+  if (r <= 0) return r;
+  if (p[1].revents & POLLIN) {
+    // Use the signal up (the descriptor is non-blocking).
+    std::uint64_t count = 0;
+    ssize_t n;
+    do n = read(w, &count, sizeof count);
+    while (n < 0 && errno == EINTR);
+  }
+  return p[0].revents != 0 ? 1 : 2;
+}
+
 int Socket_Peer_Address(int s, char* out, std::size_t cap) {
   Copy_Text(out, cap, "");
   sockaddr_in sa{};
@@ -304,6 +397,17 @@ bool Is_Ipv4_Address(const char* text) {
   if (text == nullptr) return false;
   in_addr a;
   return inet_pton(AF_INET, text, &a) == 1;
+}
+
+int Port_Number_From_Text(const char* text) {
+  if (text == nullptr || text[0] == '\0') return -1;
+  long value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return -1;
+    value = value * 10 + (*p - '0');
+    if (value > 65535) return -1;
+  }
+  return value >= 1 ? static_cast<int>(value) : -1;
 }
 
 void Host_Address(char* out, std::size_t cap) {

@@ -22,6 +22,10 @@ enum SocketResult : int {
   SOCKET_WOULD_BLOCK = -1,  // EAGAIN / EWOULDBLOCK: nothing to do right now
   SOCKET_FAILED = -2,       // any other failure; see Socket_Last_Error()
   SOCKET_TIMED_OUT = -3,    // a time limit given to the call passed
+  SOCKET_RETRY_LATER = -4,  // Socket_Accept only: a passing shortage or a connection lost
+                            // before it could be taken (EMFILE, ENFILE, ENOBUFS, ENOMEM,
+                            // ECONNABORTED, EPROTO, EPERM, or a pending network error);
+                            // the listening socket is fine, try again later
 };
 
 // errno of the calling thread's last SOCKET_FAILED (ETIMEDOUT after
@@ -50,11 +54,21 @@ int Socket_Bind(int s, const char* address, std::uint16_t port);
 // Socket_Accept never waits. SOCKET_OK or SOCKET_FAILED.
 int Socket_Listen(int s, int backlog);
 
+// TCP keepalive of accepted connections: the first probe after this many
+// seconds without traffic, then one every kKeepaliveIntervalS seconds; after
+// kKeepaliveProbes unanswered probes the connection fails (ETIMEDOUT), so a
+// terminal that vanished without closing its end does not hold it forever.
+constexpr int kKeepaliveIdleS = 60;
+constexpr int kKeepaliveIntervalS = 10;
+constexpr int kKeepaliveProbes = 3;
+
 // Accepts one waiting connection without blocking. The new socket is
-// non-blocking, close-on-exec and has TCP_NODELAY. When peer is not null the
-// peer's address is written there as dotted decimal (peer_cap >=
-// kAddressTextSize, else it is cut). Returns the new descriptor,
-// SOCKET_WOULD_BLOCK when nobody waits, or SOCKET_FAILED.
+// non-blocking, close-on-exec, has TCP_NODELAY and the keepalive above. When
+// peer is not null the peer's address is written there as dotted decimal
+// (peer_cap >= kAddressTextSize, else it is cut). Returns the new
+// descriptor, SOCKET_WOULD_BLOCK when nobody waits, SOCKET_RETRY_LATER for a
+// passing failure (see SocketResult; the connection, if still there, stays
+// queued) or SOCKET_FAILED (the listening socket itself is unusable).
 int Socket_Accept(int listening, char* peer, std::size_t peer_cap);
 
 // Connects s to address:port (dotted-decimal IPv4). When source is not null
@@ -94,6 +108,27 @@ enum class SocketWait { Readable, Writable };
 // time passed, SOCKET_FAILED when the wait itself failed.
 int Socket_Wait(int s, SocketWait what, int timeout_ms);
 
+// Tests, without waiting or reading, whether the peer of connected socket s
+// has closed its end or the connection has failed (reset, or keepalive
+// probes unanswered). 1 gone, 0 not as far as can be told, SOCKET_FAILED
+// when s cannot be tested. Unread data does not count either way.
+int Socket_Peer_Gone(int s);
+
+// A wake-up for Socket_Wait_Or_Wake: one thread waits on a socket, another
+// ends that wait at once with Wake_Signal. Wake_Open returns the wake's
+// descriptor (>= 1) or SOCKET_FAILED; Wake_Close releases it.
+int Wake_Open();
+// Makes the next (or the current) Socket_Wait_Or_Wake on w return at once.
+// Signals do not count up: several before a wait end one wait.
+void Wake_Signal(int w);
+void Wake_Close(int w);
+
+// Waits at most timeout_ms (0: just test; < 0: no limit) until s is readable
+// or w is signalled. Returns 1 when s is readable, 2 when only the wake came,
+// 0 when the time passed, SOCKET_FAILED when the wait itself failed. A
+// signal is used up by the wait that sees it, whatever it returns.
+int Socket_Wait_Or_Wake(int s, int w, int timeout_ms);
+
 // The peer's address as dotted decimal into out[cap]. SOCKET_OK or
 // SOCKET_FAILED (out then holds "").
 int Socket_Peer_Address(int s, char* out, std::size_t cap);
@@ -112,6 +147,11 @@ int Socket_Close(int s);
 
 // True when text is dotted-decimal IPv4 ("10.0.0.7"; "10.0.000.7" is not).
 bool Is_Ipv4_Address(const char* text);
+
+// The TCP port a settings text names: decimal digits only (no sign, no
+// blanks), value 1 to 65535. Returns the port, or -1 for anything else
+// ("", "abc", "0", "99999", "5000x", null).
+int Port_Number_From_Text(const char* text);
 
 // This host's own IPv4 address as the operator and connecting programs know
 // it: the first non-loopback IPv4 address among the interfaces that are up,

@@ -98,7 +98,7 @@ ScanResult Await_Control(int s, FrameReader& r, std::uint8_t code, std::uint64_t
 // ---- Settings (written by so_init, read by every call) --------------------
 
 struct Settings {
-  std::atomic<int> port{0};            // low 16 bits of PORTNO
+  std::atomic<int> port{0};            // PORTNO, 1..65535 (0 without device.ini)
   std::atomic<int> tcp_timeout{0};     // seconds
   std::atomic<int> select_timeout{0};  // seconds
   std::atomic<int> iobox_rbytes{0};
@@ -155,6 +155,18 @@ bool Track_Opened(int s);
 OpenedKind Opened_Kind(int s);
 void Mark_Opened(int s, OpenedKind kind);
 OpenedKind Untrack_Opened(int s);
+// The wake of listening socket s (0 when it has none), -1 when s is not a
+// listening socket of this driver. Marking a socket Listening creates its
+// wake; forgetting the socket closes it.
+int Listening_Wake(int s);
+// Signals listening socket s's wake; false when s is not one.
+bool Wake_Listening(int s);
+// Shuts down both directions of accepted socket s while it still holds its
+// slot; false when it holds none.
+bool Shutdown_Slot(int s);
+// platform::Socket_Peer_Gone of accepted socket s while it holds its slot;
+// -1 when it holds none.
+int Peer_Gone_Of_Slot(int s);
 
 // so_reset's work on the tables: shuts down every slot's connection and
 // closes and forgets every socket from so_open.

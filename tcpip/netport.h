@@ -41,6 +41,12 @@ enum SoResult : int {
   SO_RESET_FAILED = -6,
   SO_TABLE_FULL = -7,    // so_accept: all 255 connection slots taken; connection closed
   SO_NO_STATION = -8,    // so_accept: no station number for the peer; connection closed
+  SO_ACCEPT_AGAIN = -9,  // so_accept: a passing failure (too many open files, no kernel
+                         // memory, a connection lost before it was taken); the listening
+                         // socket is fine: try again a little later
+  SO_NONE_WAITING = -18, // so_accept: nobody was waiting after all; listen again
+  SO_BAD_PORT = -19,     // so_init: PORTNO is missing or not a number 1..65535
+  SO_BAD_LISTEN_ADDRESS = -20,  // so_init: TARNEL_LISTEN is set but not IPv4 dotted decimal
   SO_SEND_BLOCKED = -22, // a data frame could not be handed over within 100 waits (10 s)
   SO_LINK_BROKEN = -27,  // connection failed or closed while sending or reading a frame,
                          // or the peer announced a payload above 8184 bytes
@@ -50,7 +56,10 @@ enum SoResult : int {
 // in the program directory, works out the host's own address, reads
 // TARNEL_LISTEN, counts one start of the driver and clears the buffers of
 // every free connection slot. A missing device.ini shows message boxes and
-// leaves every setting 0. Returns 0.
+// leaves every setting 0 (the kernel then chooses the port). Returns 0;
+// -19 when PORTNO is missing or not decimal digits naming 1..65535, -20 when
+// TARNEL_LISTEN is set but no IPv4 address; either failure shows a message
+// box naming the setting and its value and starts nothing.
 int so_init();
 
 // A new IPv4 stream socket in blocking mode, or -1.
@@ -71,12 +80,27 @@ int so_connect(int s, int count);
 // 1 waiting, 0 none, -1 failure. count is not used.
 int so_listen(int s, int count);
 
-// Accepts one connection (non-blocking, TCP_NODELAY), numbers it and takes a
-// connection slot for it. Returns the new socket and publishes its station in
-// GTcpIpHtNo. -1 when nothing could be accepted; -8 (GTcpIpHtNo 0) when the
-// peer gets no station number; -7 (GTcpIpHtNo 0) when all 255 slots are
-// taken. After -7 and -8 the connection has been closed and listening goes
-// on.
+// Waits at most timeout_ms for a connection on listening socket s, or until
+// so_listen_wake(s). 1 a connection waits, 0 none (the time passed or the
+// wake came), -1 s is not a listening socket of this driver or the wait
+// failed. Run it on the thread that closes s.
+int so_listen_wait(int s, int timeout_ms);
+
+// Ends a so_listen_wait on s at once, from any thread (the next one when
+// none runs). 0; -1 when s is not a listening socket of this driver.
+int so_listen_wake(int s);
+
+// The TCP port listening socket s is bound to, or -1.
+int so_local_port(int s);
+
+// Accepts one connection (non-blocking, TCP_NODELAY, keepalive), numbers it
+// and takes a connection slot for it. Returns the new socket and publishes
+// its station in GTcpIpHtNo. -1 when the listening socket is unusable; -9
+// after a passing failure and -18 when nobody waited after all (listening
+// goes on; the caller should pause a little after -9); -8 (GTcpIpHtNo 0)
+// when the peer gets no station number; -7 (GTcpIpHtNo 0) when all 255
+// slots are taken. After -7 and -8 the connection has been closed and
+// listening goes on.
 int so_accept(int s);
 
 // The PC's side of opening: greeting (carrying IOBOX_RBYTES), wait for '0',
@@ -116,6 +140,18 @@ long so_recv(int s, unsigned char* data, std::uint32_t length, int flags);
 // 0 (also when the HT closed during the exchange); -1 unknown socket or a
 // failed frame read while polling; -2 socket error; -4 time-out; -5.
 int so_close(int s, unsigned char mode);
+
+// Ends accepted connection s at once from any thread, without releasing its
+// slot: both directions are shut down, so the HT sees the end and every
+// exchange still running or to come on s fails without waiting. The socket
+// stays its owner's to so_close. 0; -1 when s holds no slot.
+int so_shutdown(int s);
+
+// Whether the HT of accepted connection s has closed its end or the
+// connection has failed (reset, keepalive unanswered), without reading
+// anything: 1 gone, 0 not as far as can be told, -1 s holds no slot. Safe
+// from any thread while s holds its slot.
+int so_peer_gone(int s);
 
 // Undoes every so_init: ends all connections still in slots (shut down; each
 // stays its owner's until so_close) and closes the sockets from so_open.

@@ -164,8 +164,37 @@ int So_Started_Count() { return netport::g_started.load(); }
 int so_init() {
   const std::string ini = Device_Ini_Path();
   const bool exists = File_Exists(ini);
-  const int port = Read_Number(ini, exists, "ETHERNET", "PORTNO", 0, "Device.ini File Missing");
-  g_settings.port.store(port & 0xFFFF);
+  int port = 0;
+  if (!exists) {
+    platform::Message_Box("Device.ini File Missing", kCaption);
+  } else {
+    // A port that is no port would have the kernel choose one (or the low 16
+    // bits pick another), and no HT would ever find the PC: stop here.
+    char value[kValueSize];
+    platform::Get_Private_Profile_String("ETHERNET", "PORTNO", kNotFound, value, sizeof value, ini.c_str());
+    if (std::strcmp(value, kNotFound) == 0) {
+      platform::Message_Box("device.ini [ETHERNET] has no PORTNO (the TCP port to listen on, 1 to 65535)",
+                            kCaption);
+      return SO_BAD_PORT;
+    }
+    port = platform::Port_Number_From_Text(value);
+    if (port < 0) {
+      platform::Message_Box(std::string("device.ini [ETHERNET] PORTNO=") + value +
+                                " is not a TCP port number (1 to 65535)",
+                            kCaption);
+      return SO_BAD_PORT;
+    }
+  }
+  // Wider than any address, so a long value is judged whole, not cut.
+  char listen[64];
+  const bool listen_set = platform::Listen_Address_From_Environment(listen, sizeof listen);
+  if (listen_set && !platform::Is_Ipv4_Address(listen)) {
+    platform::Message_Box(std::string("TARNEL_LISTEN=") + listen +
+                              " is not an IPv4 address (dotted decimal, such as 192.168.1.10)",
+                          kCaption);
+    return SO_BAD_LISTEN_ADDRESS;
+  }
+  g_settings.port.store(port);
   g_settings.tcp_timeout.store(
       Read_Number(ini, exists, "ETHERNET", "TCP_TIMEOUT", 60, "Device.ini Not Found"));
   g_settings.select_timeout.store(
@@ -173,11 +202,9 @@ int so_init() {
   {
     char local[kAddressSize];
     platform::Host_Address(local, sizeof local);
-    char listen[kAddressSize];
-    bool listen_set = platform::Listen_Address_From_Environment(listen, sizeof listen);
     std::lock_guard<std::mutex> lock(g_address_mutex);
     std::memcpy(g_local_address, local, sizeof local);
-    std::memcpy(g_listen_address, listen, sizeof listen);
+    std::snprintf(g_listen_address, sizeof g_listen_address, "%s", listen_set ? listen : "");
     g_listen_set = listen_set;
   }
   g_settings.iobox_rbytes.store(

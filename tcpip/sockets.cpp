@@ -57,10 +57,36 @@ int so_listen(int s, int count) {
   return r < 0 ? SO_BAD_ARGUMENT : r;
 }
 
+int so_listen_wait(int s, int timeout_ms) {
+  const int wake = Listening_Wake(s);
+  if (wake < 0) return SO_BAD_ARGUMENT;
+  const int r = wake > 0 ? platform::Socket_Wait_Or_Wake(s, wake, timeout_ms)
+                         : platform::Socket_Wait(s, platform::SocketWait::Readable, timeout_ms);
+  if (r < 0) return SO_BAD_ARGUMENT;
+  return r == 1 ? 1 : 0;
+}
+
+int so_listen_wake(int s) { return Wake_Listening(s) ? 0 : SO_BAD_ARGUMENT; }
+
+int so_local_port(int s) {
+  if (s <= 0 || Opened_Kind(s) != OpenedKind::Listening) return SO_BAD_ARGUMENT;
+  const int port = platform::Socket_Local_Port(s);
+  return port > 0 ? port : SO_BAD_ARGUMENT;
+}
+
+int so_shutdown(int s) { return Shutdown_Slot(s) ? 0 : SO_BAD_ARGUMENT; }
+
+int so_peer_gone(int s) {
+  const int r = Peer_Gone_Of_Slot(s);
+  return r < 0 ? SO_BAD_ARGUMENT : r;
+}
+
 int so_accept(int s) {
   if (s <= 0 || Opened_Kind(s) != OpenedKind::Listening) return SO_BAD_ARGUMENT;
   char peer[platform::kAddressTextSize];
   int c = platform::Socket_Accept(s, peer, sizeof peer);
+  if (c == platform::SOCKET_RETRY_LATER) return SO_ACCEPT_AGAIN;
+  if (c == platform::SOCKET_WOULD_BLOCK) return SO_NONE_WAITING;
   if (c <= 0) return SO_BAD_ARGUMENT;
   const int station = Station_Number(peer);
   if (station == 0) {

@@ -16,6 +16,7 @@ constexpr int kOpenedMax = 64;
 struct Opened {
   int socket = 0;
   OpenedKind kind = OpenedKind::None;
+  int wake = 0;  // listening sockets: ends a so_listen_wait at once (0: none)
 };
 
 std::mutex g_table_mutex;
@@ -32,6 +33,11 @@ Opened* Find_Opened_Locked(int s) {
   for (Opened& o : g_opened)
     if (o.socket == s) return &o;
   return nullptr;
+}
+
+void Forget_Locked(Opened& o) {
+  platform::Wake_Close(o.wake);
+  o = Opened{};
 }
 
 }  // namespace
@@ -72,6 +78,16 @@ bool Release_Slot(int s, FrameReader* carry) {
   return false;
 }
 
+int Peer_Gone_Of_Slot(int s) {
+  if (s <= 0) return -1;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  for (Slot& slot : g_slots) {
+    if (slot.socket != s) continue;
+    return platform::Socket_Peer_Gone(s) == 1 ? 1 : 0;
+  }
+  return -1;
+}
+
 void Clear_Free_Slots() {
   std::lock_guard<std::mutex> lock(g_table_mutex);
   for (Slot& slot : g_slots)
@@ -97,7 +113,44 @@ OpenedKind Opened_Kind(int s) {
 void Mark_Opened(int s, OpenedKind kind) {
   if (s <= 0) return;
   std::lock_guard<std::mutex> lock(g_table_mutex);
-  if (Opened* o = Find_Opened_Locked(s)) o->kind = kind;
+  Opened* o = Find_Opened_Locked(s);
+  if (o == nullptr) return;
+  o->kind = kind;
+  // Without a wake a waiting listener still sees every connection; only a
+  // stop then waits for the end of the current wait.
+  if (kind == OpenedKind::Listening && o->wake == 0) {
+    const int w = platform::Wake_Open();
+    o->wake = w > 0 ? w : 0;
+  }
+}
+
+int Listening_Wake(int s) {
+  if (s <= 0) return -1;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  Opened* o = Find_Opened_Locked(s);
+  if (o == nullptr || o->kind != OpenedKind::Listening) return -1;
+  return o->wake;
+}
+
+bool Wake_Listening(int s) {
+  if (s <= 0) return false;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  Opened* o = Find_Opened_Locked(s);
+  if (o == nullptr || o->kind != OpenedKind::Listening) return false;
+  platform::Wake_Signal(o->wake);
+  return true;
+}
+
+bool Shutdown_Slot(int s) {
+  if (s <= 0) return false;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  // Under the lock the socket cannot be released and closed meanwhile.
+  for (Slot& slot : g_slots) {
+    if (slot.socket != s) continue;
+    platform::Socket_Shutdown(s);
+    return true;
+  }
+  return false;
 }
 
 OpenedKind Untrack_Opened(int s) {
@@ -106,7 +159,7 @@ OpenedKind Untrack_Opened(int s) {
   Opened* o = Find_Opened_Locked(s);
   if (o == nullptr) return OpenedKind::None;
   OpenedKind kind = o->kind;
-  *o = Opened{};
+  Forget_Locked(*o);
   return kind;
 }
 
@@ -119,7 +172,7 @@ void Reset_Tables() {
   for (Opened& o : g_opened) {
     if (o.socket == 0) continue;
     platform::Socket_Close(o.socket);
-    o = Opened{};
+    Forget_Locked(o);
   }
 }
 

@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/signals.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -159,7 +160,10 @@ bool HeadlessServer::Start_Link(std::string* why) {
     return false;
   }
   std::string where = Interface_Name(interface_type_);
-  if (interface_type_ == kTcpip) where += std::string(" port ") + GDeviceSettings.PORTNO;
+  if (interface_type_ == kTcpip) {
+    const int port = Listening_Port(Session_Type(interface_type_));
+    where += " port " + (port > 0 ? std::to_string(port) : std::string(GDeviceSettings.PORTNO));
+  }
   Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + Get_Program_Directory() +
       requests_on_);
   return true;
@@ -195,6 +199,15 @@ std::string HeadlessServer::Start_Failure_Text() const {
   std::string text = "cannot start the Link Manager for " + std::string(Interface_Name(interface_type_));
   switch (last_link_code_) {
     case 78:
+      if (interface_type_ == kTcpip) {
+        // The TCP/IP driver refuses a port or listening address that is none.
+        if (platform::Port_Number_From_Text(GDeviceSettings.PORTNO) < 0)
+          return text + ": Startup Error (device.ini [ETHERNET] PORTNO=" + GDeviceSettings.PORTNO +
+                 " is not a TCP port number 1 to 65535)";
+        char listen[64];
+        if (platform::Listen_Address_From_Environment(listen, sizeof listen) && !platform::Is_Ipv4_Address(listen))
+          return text + ": Startup Error (TARNEL_LISTEN=" + listen + " is not an IPv4 address)";
+      }
       return text + ": Startup Error (device.ini's [" +
              (interface_type_ == kTcpip ? std::string("ETHERNET") : std::string("RS232C")) +
              "] section is missing or holds a bad value)";

@@ -12,6 +12,7 @@
 #include "linkman/tether32.h"
 #include "platform/atomic.h"
 #include "platform/clock.h"
+#include "platform/msgbox.h"
 #include "platform/socket.h"
 #include "tcpip/netport.h"
 #include "testsupport/recording_target.h"
@@ -38,6 +39,11 @@ class TcpipSession : public ::testing::Test {
       std::memset(&Info_Of(n), 0, sizeof(InfoHT));
       Clear_Command_Buffer(n);
     }
+    platform::Set_Message_Box_Handler([this](const std::string& text, const std::string&, unsigned) {
+      std::lock_guard<std::mutex> lock(log_mu_);
+      log_.push_back(text);
+      return platform::IDOK;
+    });
   }
 
   void TearDown() override {
@@ -48,6 +54,16 @@ class TcpipSession : public ::testing::Test {
     tether::Set_Listen_Pause_Ms(1000);
     fakenet::Restore_Runner();
     fakenet::Uninstall();
+    platform::Set_Message_Box_Handler({});
+  }
+
+  // The lines the link manager logged that contain needle.
+  std::vector<std::string> Logged(const std::string& needle) {
+    std::lock_guard<std::mutex> lock(log_mu_);
+    std::vector<std::string> out;
+    for (const std::string& line : log_)
+      if (line.find(needle) != std::string::npos) out.push_back(line);
+    return out;
   }
 
   void Use_Device_Ini(const std::string& ethernet, const std::string& use_ip = "") {
@@ -71,6 +87,8 @@ class TcpipSession : public ::testing::Test {
 
   testsupport::RecordingTarget window_;
   std::unique_ptr<fakenet::ProgramDir> dir_;
+  std::mutex log_mu_;
+  std::vector<std::string> log_;
 };
 
 TEST_F(TcpipSession, SecondStartAndSecondStopChangeNothing) {
@@ -184,7 +202,43 @@ TEST_F(TcpipSession, ListenErrorPostsAndEndsTheListener) {
   EXPECT_EQ(Stop_A_Session(LINK_TCPIP, 0), 1);
 }
 
-TEST_F(TcpipSession, SecondConnectionOfARunningHtIsDroppedNotGivenASecondEngine) {
+TEST_F(TcpipSession, SecondConnectionOfABusyHtIsDroppedNotGivenASecondEngine) {
+  Use_Device_Ini("PORTNO=5000\r\nMAX_IO=4\r\n", "3=127.0.0.3\r\n");
+  ASSERT_EQ(Start_A_Session(LINK_TCPIP, 0), 1);
+  fakenet::Script& s = fakenet::Script_For(3);
+  s.behaviour.store(Behaviour::Busy);
+  fakenet::Queue_Accept(41, 3);
+  ASSERT_TRUE(Eventually([&] { return platform::Load(Info_Of(3).BusyFlag) == 1; }));
+  fakenet::Queue_Accept(42, 3);
+  ASSERT_TRUE(Eventually([&] { return fakenet::Close_Mode_Of(42) >= 0; }));
+  EXPECT_EQ(fakenet::Close_Mode_Of(42), 33);
+  EXPECT_EQ(s.calls.load(), 1);
+  EXPECT_EQ(Mark(3), 1);
+  EXPECT_EQ(Count(), 1);
+  EXPECT_EQ(fakenet::Close_Mode_Of(41), -1) << "the busy session goes on";
+  EXPECT_EQ(platform::Load(Info_Of(3).AbortFromGUI), 0) << "and is not asked to end";
+  ASSERT_EQ(Logged("127.0.0.3").size(), 1u);
+  EXPECT_NE(Logged("127.0.0.3")[0].find("busy"), std::string::npos) << Logged("127.0.0.3")[0];
+
+  // The operator aborts the busy session; the HT's next connection arrives
+  // before that session has ended (its engine still delivers its last
+  // status): it waits for the end and is served.
+  s.behaviour.store(Behaviour::End);
+  platform::Store(Info_Of(3).AbortFromGUI, 1);
+  fakenet::Queue_Accept(43, 3);
+  platform::Sleep_Ms(200);  // no messages dispatched: the old engine cannot end yet
+  ASSERT_TRUE(Eventually([&] { return s.calls.load() == 2; }));
+  EXPECT_EQ(s.channel.load(), 43);
+  EXPECT_EQ(fakenet::Close_Mode_Of(41), 1);
+  ASSERT_TRUE(Ended(43, 3));
+  EXPECT_NE(fakenet::Close_Mode_Of(43), 33) << "not turned away";
+  EXPECT_EQ(Logged("127.0.0.3").size(), 2u);
+}
+
+TEST_F(TcpipSession, HtThatComesBackWhileItsSessionWaitsForACommandIsServedAgain) {
+  // An idle engine never reads its connection: without this, an HT that was
+  // switched off while idle stayed locked out as long as its engine waited
+  // (with no command time-out, for ever).
   Use_Device_Ini("PORTNO=5000\r\nMAX_IO=4\r\n", "3=127.0.0.3\r\n");
   ASSERT_EQ(Start_A_Session(LINK_TCPIP, 0), 1);
   fakenet::Script& s = fakenet::Script_For(3);
@@ -192,19 +246,58 @@ TEST_F(TcpipSession, SecondConnectionOfARunningHtIsDroppedNotGivenASecondEngine)
   fakenet::Queue_Accept(41, 3);
   ASSERT_TRUE(Eventually([&] { return platform::Load(Info_Of(3).WaitingGUICommand) == 1; }));
   fakenet::Queue_Accept(42, 3);
-  ASSERT_TRUE(Eventually([&] { return fakenet::Close_Mode_Of(42) >= 0; }));
-  EXPECT_EQ(fakenet::Close_Mode_Of(42), 33);
-  EXPECT_EQ(s.calls.load(), 1);
+  ASSERT_TRUE(Eventually([&] { return s.calls.load() == 2 && s.channel.load() == 42; }));
+  EXPECT_EQ(fakenet::Close_Mode_Of(41), 1) << "the old session ended as an abort ends it";
+  EXPECT_EQ(fakenet::Close_Mode_Of(42), -1) << "the new connection is served";
+  EXPECT_EQ(platform::Load(Info_Of(3).AbortFromGUI), 0) << "the new engine is not asked to end";
   EXPECT_EQ(Mark(3), 1);
-  EXPECT_EQ(Count(), 1);
+  EXPECT_EQ(Count(), 1) << "it takes the old one's place";
+  EXPECT_EQ(fakenet::State().handshakes.size(), 2u);
+  ASSERT_EQ(Logged("127.0.0.3").size(), 1u);
+  EXPECT_NE(Logged("127.0.0.3")[0].find("HT 3"), std::string::npos) << Logged("127.0.0.3")[0];
+  EXPECT_TRUE(Link_Codes().empty());
 
-  // Once the first session has ended the HT may connect again.
   s.release.store(true);
-  ASSERT_TRUE(Ended(41, 3));
-  s.behaviour.store(Behaviour::End);
-  fakenet::Queue_Accept(43, 3);
-  ASSERT_TRUE(Ended(43, 3));
-  EXPECT_EQ(s.calls.load(), 2);
+  ASSERT_TRUE(Ended(42, 3));
+}
+
+TEST_F(TcpipSession, PassingAcceptFailuresPauseTheListenerButLeaveTheHtsAndTheLinkAlone) {
+  // Once any accept failure (a low open-files limit) ended the listener,
+  // reset the driver and cut every connected HT.
+  Use_Device_Ini("PORTNO=5000\r\nMAX_IO=4\r\n");
+  ASSERT_EQ(Start_A_Session(LINK_TCPIP, 0), 1);
+  fakenet::Script_For(1).behaviour.store(Behaviour::Idle);
+  fakenet::Queue_Accept(61, 1);
+  ASSERT_TRUE(Eventually([&] { return platform::Load(Info_Of(1).WaitingGUICommand) == 1; }));
+
+  for (int i = 0; i < 100; ++i) fakenet::Queue_Accept(SO_ACCEPT_AGAIN, 0);
+  const int before = fakenet::Accept_Calls();
+  platform::Sleep_Ms(1000);
+  const int tried = fakenet::Accept_Calls() - before;
+  // Pauses of 100, 200, 400, 800 ms: about four tries in the first second.
+  EXPECT_GE(tried, 2);
+  EXPECT_LE(tried, 8) << "the listener backs off";
+  {
+    std::lock_guard<std::mutex> lock(fakenet::State().mu);
+    fakenet::State().accepts.clear();
+  }
+  fakenet::Queue_Accept(62, 2);
+  ASSERT_TRUE(Eventually([&] { return fakenet::Script_For(2).calls.load() == 1; }, 10000))
+      << "a later connection is served";
+  EXPECT_TRUE(Link_Codes().empty()) << "no accept error";
+  EXPECT_EQ(fakenet::Resets(), 0);
+  EXPECT_EQ(fakenet::Close_Mode_Of(61), -1) << "the connected HT goes on";
+  EXPECT_EQ(fakenet::Close_Mode_Of(5), -1) << "so does the listening channel";
+  EXPECT_EQ(Logged("accepted").size(), 1u) << "one line for the whole run of failures";
+
+  // A later run of failures gets its own line.
+  fakenet::Queue_Accept(SO_ACCEPT_AGAIN, 0);
+  fakenet::Queue_Accept(SO_NONE_WAITING, 0);
+  fakenet::Queue_Accept(63, 3);
+  ASSERT_TRUE(Eventually([&] { return fakenet::Script_For(3).calls.load() == 1; }));
+  EXPECT_EQ(Logged("accepted").size(), 2u);
+  EXPECT_TRUE(Link_Codes().empty());
+  fakenet::Script_For(1).release.store(true);
 }
 
 TEST_F(TcpipSession, StopAbortsBusyHtsWhileTheirStatusStillReachesTheWindow) {

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/clock.h"
 
@@ -121,6 +128,125 @@ TEST(Socket, FailuresKeepTheirSystemReason) {
   EXPECT_EQ(Socket_Last_Error(), ECONNREFUSED);
   Socket_Close(c);
   Socket_Close(bound);
+}
+
+TEST(Socket, PortTextsAreDecimalOneTo65535AndNothingElse) {
+  EXPECT_EQ(Port_Number_From_Text("1"), 1);
+  EXPECT_EQ(Port_Number_From_Text("5000"), 5000);
+  EXPECT_EQ(Port_Number_From_Text("65535"), 65535);
+  EXPECT_EQ(Port_Number_From_Text("05000"), 5000);
+  for (const char* bad : {"", "0", "00", "65536", "99999", "99999999999999999999", "abc", "5000x", "x5000",
+                          "-1", "+80", " 80", "80 ", "8 0"})
+    EXPECT_EQ(Port_Number_From_Text(bad), -1) << "'" << bad << "'";
+  EXPECT_EQ(Port_Number_From_Text(nullptr), -1);
+}
+
+TEST(Socket, AcceptedConnectionsProbeAnIdlePeerWithKeepalive) {
+  Listener l;
+  int c = Tcp_Socket_Open();
+  ASSERT_EQ(Socket_Connect(c, "127.0.0.1", static_cast<std::uint16_t>(l.port), nullptr, 2000), SOCKET_OK);
+  int a = l.Accept();
+  ASSERT_GT(a, 0);
+  auto option = [a](int level, int name) {
+    int v = -1;
+    socklen_t len = sizeof v;
+    return getsockopt(a, level, name, &v, &len) == 0 ? v : -1;
+  };
+  EXPECT_NE(option(SOL_SOCKET, SO_KEEPALIVE), 0);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+  EXPECT_NE(option(IPPROTO_TCP, TCP_NODELAY), 0);
+  Socket_Close(a);
+  Socket_Close(c);
+}
+
+// Out of descriptors, accept(2) fails with EMFILE while the connection stays
+// queued: a passing failure, not one of the listening socket. Run in a child
+// process so the lowered limit touches nothing else.
+TEST(SocketDeathTest, AcceptWithoutAFreeDescriptorIsToBeRetriedAndTheConnectionWaits) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Listener l;
+        int c = Tcp_Socket_Open();
+        if (l.port <= 0 || Socket_Connect(c, "127.0.0.1", static_cast<std::uint16_t>(l.port), nullptr, 2000) != SOCKET_OK)
+          std::_Exit(10);
+        if (Socket_Wait(l.fd, SocketWait::Readable, 2000) != 1) std::_Exit(11);
+        // The lowest free descriptor becomes the limit: no new one can be had.
+        const int probe = dup(0);
+        if (probe < 0) std::_Exit(12);
+        close(probe);
+        rlimit old{};
+        getrlimit(RLIMIT_NOFILE, &old);
+        rlimit low = old;
+        low.rlim_cur = static_cast<rlim_t>(probe);
+        if (setrlimit(RLIMIT_NOFILE, &low) != 0) std::_Exit(13);
+        const int first = Socket_Accept(l.fd, nullptr, 0);
+        const int why = Socket_Last_Error();
+        setrlimit(RLIMIT_NOFILE, &old);
+        if (first != SOCKET_RETRY_LATER) std::_Exit(14);
+        if (why != EMFILE) std::_Exit(15);
+        // With a descriptor free again, the same connection is accepted.
+        const int a = Socket_Accept(l.fd, nullptr, 0);
+        if (a <= 0) std::_Exit(16);
+        if (Socket_Send(c, "x", 1) != 1 || Socket_Wait(a, SocketWait::Readable, 2000) != 1) std::_Exit(17);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(Socket, WaitEndsWhenTheSocketIsReadyOrTheWakeComes) {
+  Listener l;
+  const int w = Wake_Open();
+  ASSERT_GT(w, 0);
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 0), 0);
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 20), 0);
+
+  std::thread waker([w] {
+    Sleep_Ms(30);
+    Wake_Signal(w);
+  });
+  const std::uint64_t start = Monotonic_Ms();
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 20000), 2);
+  waker.join();
+  EXPECT_LT(Monotonic_Ms() - start, 10000u) << "woken, not timed out";
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 0), 0) << "the signal was used up";
+
+  Wake_Signal(w);
+  Wake_Signal(w);
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 20000), 2) << "signalled before the wait";
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 0), 0) << "signals do not count up";
+
+  int c = Tcp_Socket_Open();
+  ASSERT_EQ(Socket_Connect(c, "127.0.0.1", static_cast<std::uint16_t>(l.port), nullptr, 2000), SOCKET_OK);
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 20000), 1);
+  Wake_Signal(w);
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 20000), 1) << "a waiting connection comes first";
+  EXPECT_EQ(Socket_Wait_Or_Wake(l.fd, w, 0), 1) << "and the wake was used up with it";
+  Socket_Close(c);
+  Wake_Close(w);
+}
+
+TEST(Socket, PeerGoneTellsAClosedOrFailedPeerFromAQuietOne) {
+  Listener l;
+  int c = Tcp_Socket_Open();
+  ASSERT_EQ(Socket_Connect(c, "127.0.0.1", static_cast<std::uint16_t>(l.port), nullptr, 2000), SOCKET_OK);
+  int a = l.Accept();
+  ASSERT_GT(a, 0);
+  EXPECT_EQ(Socket_Peer_Gone(a), 0) << "quiet";
+  ASSERT_EQ(Socket_Send(c, "x", 1), 1);
+  ASSERT_EQ(Socket_Wait(a, SocketWait::Readable, 2000), 1);
+  EXPECT_EQ(Socket_Peer_Gone(a), 0) << "data waiting is no end";
+  Socket_Close(c);
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    gone = Socket_Peer_Gone(a) == 1;
+    if (!gone) Sleep_Ms(5);
+  }
+  EXPECT_TRUE(gone) << "closed, even with data still unread";
+  Socket_Close(a);
+  EXPECT_EQ(Socket_Peer_Gone(a), SOCKET_FAILED) << "not open";
 }
 
 }  // namespace

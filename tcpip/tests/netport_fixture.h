@@ -21,6 +21,7 @@
 #include "platform/socket.h"
 #include "tcpip/internal.h"
 #include "tcpip/netport.h"
+#include "testsupport/free_port.h"
 
 namespace nptest {
 
@@ -199,7 +200,10 @@ class NetportTest : public ::testing::Test {
     std::filesystem::remove_all(dir_, ec);
   }
 
-  void Write_Ini(const std::string& text) {
+  // Writes device.ini; unless as_given, PORTNO=0 in raw stands for a port
+  // nobody listens on.
+  void Write_Ini(const std::string& raw, bool as_given = false) {
+    const std::string text = as_given ? raw : testsupport::With_Free_Port(raw);
     std::FILE* f = std::fopen((dir_ / "device.ini").string().c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(text.data(), 1, text.size(), f);

@@ -88,13 +88,15 @@ std::vector<std::string> Program_Env(const ScratchDir& dir) { return {"XDG_RUNTI
 
 bool Server::Start(bool wait_serving, const std::vector<std::string>& args, const std::vector<std::string>& env) {
   std::vector<std::string> argv = {TARNEL_EXE};
+  if (open_files_ > 0)
+    argv.insert(argv.begin(), {"/bin/sh", "-c", "ulimit -n " + std::to_string(open_files_) + " && exec \"$0\" \"$@\""});
   if (args.empty()) {
     argv.insert(argv.end(), {"--headless", "--program-dir", dir_.Path()});
   } else {
     argv.insert(argv.end(), args.begin(), args.end());
   }
   std::vector<std::string> environment = Program_Env(dir_);
-  environment.push_back("TARNEL_LISTEN=127.0.0.1");
+  environment.push_back("TARNEL_LISTEN=" + listen_);
   environment.insert(environment.end(), env_.begin(), env_.end());
   environment.insert(environment.end(), env.begin(), env.end());
   std::string why;

@@ -66,18 +66,24 @@ class Server {
   // Environment entries ("NAME=value") added at the next Start.
   void Add_Environment(const std::string& entry) { env_.push_back(entry); }
   int Pid() const { return child_.Pid(); }
+  // Starts it with that limit of open files (RLIMIT_NOFILE) when > 0.
+  void Set_Open_Files(int n) { open_files_ = n; }
   bool Wait_For(const std::string& needle, int timeout_ms) const {
     return Wait_For_Text(dir_.File(name_ + ".out"), needle, timeout_ms);
   }
   bool Signal(int signo) { return child_.Signal(signo); }
   // Waits for the end; -1 when it did not end in time.
   int Wait(int timeout_ms);
+  // TARNEL_LISTEN for the next Start (127.0.0.1 unless changed).
+  void Set_Listen(const std::string& address) { listen_ = address; }
 
  private:
   const ScratchDir& dir_;
   std::string name_;
   platform::ChildProcess child_;
   std::vector<std::string> env_;
+  std::string listen_ = "127.0.0.1";
+  int open_files_ = 0;
 };
 
 // One htsim run; its output goes to a file of the scratch folder.
@@ -94,6 +100,7 @@ class Ht {
   }
   // Waits for htsim's end; -1 when it did not end in time.
   int Wait(int timeout_ms);
+  bool Signal(int signo) { return child_.Signal(signo); }
 
  private:
   const ScratchDir& dir_;

@@ -16,6 +16,7 @@
 #include "platform/msgbox.h"
 #include "platform/socket.h"
 #include "tcpip/netport.h"
+#include "testsupport/free_port.h"
 #include "tools/htsim/disk.h"
 #include "tools/htsim/link.h"
 #include "tools/htsim/packet.h"
@@ -75,7 +76,7 @@ class SessionTest : public ::testing::Test {
     std::random_device rd;
     dir_ = fs::temp_directory_path() / ("htsim-session-" + std::to_string(rd()));
     fs::create_directories(dir_ / "disk");
-    std::ofstream(dir_ / "device.ini", std::ios::binary) << kIni;
+    std::ofstream(dir_ / "device.ini", std::ios::binary) << testsupport::With_Free_Port(kIni);
     std::snprintf(handle_.module_path, sizeof handle_.module_path, "%s",
                   (dir_ / "tarnel").string().c_str());
     Instance_Handle = &handle_;
