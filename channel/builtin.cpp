@@ -1,6 +1,7 @@
 // Built-in driver tables. A driver that is not part of this build answers
 // every call with CH_NO_DRIVER.
 #include "channel/drivers.h"
+#include "scsi/boxlink.h"
 #include "tcpip/netport.h"
 
 namespace {
@@ -19,6 +20,7 @@ const ChannelDriver kMissing = {NoInit, NoOpen, NoChanArg, NoChanArg, NoChanArg,
 }  // namespace
 
 const ChannelDriver* Builtin_Driver(int gi) {
+  if (gi == 1) return &Boxlink_Channel_Driver();
   if (gi == 2) return &Netport_Channel_Driver();
   return &kMissing;
 }

@@ -106,10 +106,11 @@ int Start_A_Session(unsigned char type, unsigned int slot) {
   switch (type) {
     case LINK_RS232C:
       return tether::Start_Rs232();
+    case LINK_SCSI:
+      return tether::Start_Scsi();
     case LINK_TCPIP:
       return tether::Start_Tcpip();
     default:
-      // SCSI arrives with the IO-box driver; unknown types start nothing.
       return -1;
   }
 }
@@ -119,6 +120,8 @@ int Stop_A_Session(unsigned char type, unsigned int ignored) {
   switch (type) {
     case LINK_RS232C:
       return tether::Stop_Rs232();
+    case LINK_SCSI:
+      return tether::Stop_Scsi();
     case LINK_TCPIP:
       return tether::Stop_Tcpip();
     default:
@@ -126,12 +129,19 @@ int Stop_A_Session(unsigned char type, unsigned int ignored) {
   }
 }
 
-int End_Remaining_Sessions(std::uint32_t timeout_ms) { return tether::End_Tcpip_Sessions(timeout_ms); }
+int End_Remaining_Sessions(std::uint32_t timeout_ms) {
+  const int tcpip = tether::End_Tcpip_Sessions(timeout_ms);
+  const int scsi = tether::End_Scsi_Sessions(timeout_ms);
+  if (tcpip < 0 || scsi < 0) return -1;
+  return tcpip + scsi;
+}
 
 int Session_Running(unsigned char type) {
   switch (type) {
     case LINK_RS232C:
       return tether::Rs232_Running();
+    case LINK_SCSI:
+      return tether::Scsi_Running();
     case LINK_TCPIP:
       return tether::Tcpip_Running();
     default:
