@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "tools/htsim/disk.h"
 #include "tools/htsim/link.h"
+#include "tools/htsim/scsi_main.h"
 #include "tools/htsim/session.h"
 #include "tools/htsim/steps.h"
 
@@ -56,6 +57,7 @@ Exit codes:
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (htsim::Is_Scsi_Run(argc, argv)) return htsim::Run_Scsi(argc, argv);
   CLI::App app{
       "htsim plays a handheld terminal (HT) that connects to the PC over TCP/IP,\n"
       "with a folder as its disk: it either reports idle and carries out what the PC\n"
