@@ -32,6 +32,9 @@ int With_Attempts(Block& b, int t, Cmd cmd, std::uint8_t* buf, std::uint32_t len
       Add(Gvp_reset_flag, t);
       return BL_DEADLINE;
     }
+    // A status the ABI does not define (or an abort from elsewhere) says
+    // nothing about what reached the box: the box cannot be trusted.
+    if (o->status != SS_COMP && o->status != SS_ERR) return BL_ASPI_ERROR;
     if (o->status == SS_ERR && o->ha == HASTAT_SEL_TO) {
       if (pause) Now().sleep(1);
       continue;
@@ -106,6 +109,7 @@ long Read_Frame(Channel& c, int t) {
     return BL_DEADLINE;
   }
   if (o.ha != HASTAT_OK && o.ha != HASTAT_DO_DU) return BL_ASPI_ERROR;
+  if (o.status != SS_COMP && o.status != SS_ERR) return BL_ASPI_ERROR;
   if (c.recv[0] != 0) return BL_BAD_ARGUMENT;
   const std::uint32_t n = c.recv[2] + 256u * c.recv[3];
   // A frame announcing more than the buffer holds cannot be trusted.
