@@ -17,6 +17,7 @@ constexpr std::uint8_t kRead6 = 0x08;
 constexpr std::uint8_t kWrite6 = 0x0A;
 constexpr std::size_t kInquiryData = 36;
 constexpr std::size_t kEarlyMax = 9;
+constexpr std::size_t kScsiFramePayload = 14336;
 
 std::vector<std::uint8_t> Control_Frame(std::uint8_t code) {
   std::vector<std::uint8_t> f(kFrameHeader, 0);
@@ -112,6 +113,10 @@ void PipeTransport::Close() {}
 // ---- IoBox ------------------------------------------------------------------
 
 IoBox::IoBox(BoxOptions options, Bus* bus, std::ostream& out) : options_(std::move(options)), bus_(bus), out_(out) {
+  // The box buffers its terminal's output: one READ takes as much as the
+  // PC's receive frame holds.
+  options_.link.max_payload = kScsiFramePayload;
+  options_.link.fill_frames = true;
   if (!options_.disk_dir.empty()) disk_ = std::make_unique<HtDisk>(options_.disk_dir);
 }
 
