@@ -35,7 +35,7 @@ int g_fake_next = 0;
 
 bool Passed(std::int64_t deadline) { return Now().seconds() > deadline; }
 
-constexpr std::uint32_t kSpinMs = 2;
+constexpr std::uint32_t kSpinMs = 10;
 
 }  // namespace
 

@@ -188,12 +188,14 @@ std::uint32_t Execute(SRB_ExecSCSICmd* srb) {
     fd = g_fd;
     generation = g_generation;
   }
-  std::uint8_t h[simwire::kHeader];
-  simwire::Encode(q, h);
+  // Header and data in one write, so the bus wakes once per request.
+  std::vector<std::uint8_t> message(simwire::kHeader + q.out_len);
+  simwire::Encode(q, message.data());
+  if (q.out_len > 0) std::memcpy(message.data() + simwire::kHeader, srb->SRB_BufPointer, q.out_len);
   bool sent;
   {
     std::lock_guard<std::mutex> lock(g_write_mu);
-    sent = Write_All(fd, h, sizeof h) && (q.out_len == 0 || Write_All(fd, srb->SRB_BufPointer, q.out_len));
+    sent = Write_All(fd, message.data(), message.size());
   }
   if (!sent) Drop_Connection(generation);
   return SS_PENDING;

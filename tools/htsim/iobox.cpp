@@ -353,12 +353,13 @@ IoBox* Bus::Box_At(int id) {
 }
 
 void Bus::Send_Reply(const simwire::Reply& r, const std::vector<std::uint8_t>& data) {
-  std::uint8_t h[simwire::kHeader];
-  simwire::Encode(r, h);
+  // Header and data in one write, so the back end wakes once per answer.
+  std::vector<std::uint8_t> message(simwire::kHeader + data.size());
+  simwire::Encode(r, message.data());
+  std::copy(data.begin(), data.end(), message.begin() + simwire::kHeader);
   std::lock_guard<std::mutex> lock(write_mu_);
   if (conn_ < 0) return;
-  if (platform::Unix_Send_All(conn_, h, sizeof h, 5000) < 0) return;
-  if (!data.empty()) platform::Unix_Send_All(conn_, data.data(), data.size(), 5000);
+  platform::Unix_Send_All(conn_, message.data(), message.size(), 5000);
 }
 
 void Bus::Box_Changed() {
