@@ -74,7 +74,7 @@ int Stop_A_Session(unsigned char type, unsigned int ignored);
 // sat idle through a stop) to end and waits up to timeout_ms for their
 // threads, dispatching window messages meanwhile. Call it after
 // Stop_A_Session. Returns the number of HT threads still running (0: all
-// ended and joined); -1 while the TCP/IP link still runs.
+// ended and joined); -1 while the TCP/IP or SCSI link still runs.
 int End_Remaining_Sessions(std::uint32_t timeout_ms);
 
 // 1 while a session of that type runs (between a successful start and its
