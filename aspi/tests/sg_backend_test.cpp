@@ -37,12 +37,12 @@ int Fake_Sg_Io(int, sg_io_hdr_t* h) {
   std::memcpy(g_fake.cdb, h->cmdp, 6);
   if (h->dxfer_direction == SG_DXFER_TO_DEV)
     g_fake.out.assign(static_cast<std::uint8_t*>(h->dxferp), static_cast<std::uint8_t*>(h->dxferp) + h->dxfer_len);
-  if (h->dxfer_direction == SG_DXFER_FROM_DEV)
+  if (h->dxfer_direction == SG_DXFER_FROM_DEV && !g_fake.in.empty())
     std::memcpy(h->dxferp, g_fake.in.data(), std::min<std::size_t>(g_fake.in.size(), h->dxfer_len));
   h->host_status = static_cast<unsigned short>(g_fake.host_status);
   h->status = static_cast<unsigned char>(g_fake.target_status);
   h->sb_len_wr = static_cast<unsigned char>(std::min<std::size_t>(g_fake.sense.size(), h->mx_sb_len));
-  std::memcpy(h->sbp, g_fake.sense.data(), h->sb_len_wr);
+  if (h->sb_len_wr > 0) std::memcpy(h->sbp, g_fake.sense.data(), h->sb_len_wr);
   return g_fake.result;
 }
 int Fake_Close(int) { return 0; }
