@@ -67,11 +67,19 @@ bool Write_All(int fd, const void* p, std::size_t n) {
   return true;
 }
 
+// Whether fd is still the connection of that generation (g_write_mu held).
+bool Still_Current(int fd, std::uint64_t generation) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_fd == fd && g_generation == generation;
+}
+
 // The bus went away: every request still running ends as a selection
 // time-out, and the next request connects again.
 void Drop_Connection(std::uint64_t generation) {
   std::map<std::uint32_t, SRB_ExecSCSICmd*> orphans;
   {
+    // No write may be under way on the descriptor while it is closed.
+    std::lock_guard<std::mutex> writing(g_write_mu);
     std::lock_guard<std::mutex> lock(g_mu);
     if (generation != g_generation || g_fd < 0) return;
     ::shutdown(g_fd, SHUT_RDWR);
@@ -195,7 +203,7 @@ std::uint32_t Execute(SRB_ExecSCSICmd* srb) {
   bool sent;
   {
     std::lock_guard<std::mutex> lock(g_write_mu);
-    sent = Write_All(fd, message.data(), message.size());
+    sent = Still_Current(fd, generation) && Write_All(fd, message.data(), message.size());
   }
   if (!sent) Drop_Connection(generation);
   return SS_PENDING;
@@ -205,8 +213,10 @@ std::uint32_t Abort(SRB_Abort* a) {
   auto* target = static_cast<SRB_ExecSCSICmd*>(a->SRB_ToAbort);
   std::uint32_t tag = 0;
   int fd = -1;
+  std::uint64_t generation = 0;
   {
     std::lock_guard<std::mutex> lock(g_mu);
+    generation = g_generation;
     for (auto it = g_pending.begin(); it != g_pending.end(); ++it) {
       if (it->second != target) continue;
       tag = it->first;
@@ -225,7 +235,7 @@ std::uint32_t Abort(SRB_Abort* a) {
     std::uint8_t h[simwire::kHeader];
     simwire::Encode(q, h);
     std::lock_guard<std::mutex> lock(g_write_mu);
-    if (fd >= 0) Write_All(fd, h, sizeof h);
+    if (fd >= 0 && Still_Current(fd, generation)) Write_All(fd, h, sizeof h);
   }
   std::atomic_ref<std::uint8_t>(a->SRB_Status).store(SS_COMP, std::memory_order_release);
   return SS_COMP;
