@@ -193,7 +193,10 @@ void IoBox::Greeting() {
       // Greeted again before the call was answered (the PC restarted its
       // link): the call stands.
       const bool queued = !from_ht_.empty() && from_ht_.front() == kStep0;
-      if (called_ && !queued) from_ht_.push_front(kStep0), from_ht_.insert(from_ht_.begin() + 1, 7, 0);
+      if (called_ && !queued) {
+        const std::vector<std::uint8_t> call = Control_Frame(kStep0);
+        from_ht_.insert(from_ht_.begin(), call.begin(), call.end());
+      }
     } else {
       // The PC started over in the middle of a session: that session is lost.
       ht_input_closed_ = true;

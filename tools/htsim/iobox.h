@@ -103,9 +103,9 @@ class IoBox {
 
   std::mutex mu_;
   std::condition_variable cv_;
-  std::deque<std::uint8_t> to_ht_;   // PC frames for the terminal
+  std::vector<std::uint8_t> to_ht_;   // PC frames for the terminal
   bool ht_input_closed_ = false;
-  std::deque<std::uint8_t> from_ht_; // the terminal's frames for the PC
+  std::vector<std::uint8_t> from_ht_; // the terminal's frames for the PC
   std::deque<std::vector<std::uint8_t>> own_frames_;  // the box's own answers
   std::vector<std::uint8_t> stash_;  // acknowledgement data too long to be early data
   std::deque<PendingRead> reads_;
