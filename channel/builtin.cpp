@@ -2,6 +2,7 @@
 // every call with CH_NO_DRIVER.
 #include "channel/drivers.h"
 #include "channel/serial_driver.h"
+#include "scsi/boxlink.h"
 #include "tcpip/netport.h"
 
 namespace {
@@ -21,6 +22,7 @@ const ChannelDriver kMissing = {NoInit, NoOpen, NoChanArg, NoChanArg, NoChanArg,
 
 const ChannelDriver* Builtin_Driver(int gi) {
   if (gi == 0) return &Serial_Channel_Driver();
+  if (gi == 1) return &Boxlink_Channel_Driver();
   if (gi == 2) return &Netport_Channel_Driver();
   return &kMissing;
 }

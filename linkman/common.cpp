@@ -111,10 +111,11 @@ int Start_A_Session(unsigned char type, unsigned int slot) {
   switch (type) {
     case LINK_RS232C:
       return tether::Start_Rs232();
+    case LINK_SCSI:
+      return tether::Start_Scsi();
     case LINK_TCPIP:
       return tether::Start_Tcpip();
     default:
-      // SCSI arrives with the IO-box driver; unknown types start nothing.
       return -1;
   }
 }
@@ -124,6 +125,8 @@ int Stop_A_Session(unsigned char type, unsigned int ignored) {
   switch (type) {
     case LINK_RS232C:
       return tether::Stop_Rs232();
+    case LINK_SCSI:
+      return tether::Stop_Scsi();
     case LINK_TCPIP:
       return tether::Stop_Tcpip();
     default:
@@ -131,7 +134,12 @@ int Stop_A_Session(unsigned char type, unsigned int ignored) {
   }
 }
 
-int End_Remaining_Sessions(std::uint32_t timeout_ms) { return tether::End_Tcpip_Sessions(timeout_ms); }
+int End_Remaining_Sessions(std::uint32_t timeout_ms) {
+  const int tcpip = tether::End_Tcpip_Sessions(timeout_ms);
+  const int scsi = tether::End_Scsi_Sessions(timeout_ms);
+  if (tcpip < 0 || scsi < 0) return -1;
+  return tcpip + scsi;
+}
 
 int Listening_Port(unsigned char type) { return type == LINK_TCPIP ? tether::Tcpip_Port() : 0; }
 
@@ -139,6 +147,8 @@ int Session_Running(unsigned char type) {
   switch (type) {
     case LINK_RS232C:
       return tether::Rs232_Running();
+    case LINK_SCSI:
+      return tether::Scsi_Running();
     case LINK_TCPIP:
       return tether::Tcpip_Running();
     default:

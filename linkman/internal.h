@@ -65,6 +65,11 @@ int Start_Rs232();
 int Stop_Rs232();
 int Rs232_Running();
 
+int Start_Scsi();
+int Stop_Scsi();
+int Scsi_Running();
+int End_Scsi_Sessions(std::uint32_t timeout_ms);
+
 int Start_Tcpip();
 int Stop_Tcpip();
 int Tcpip_Running();

@@ -21,4 +21,8 @@ void Set_Line_Runner(Line_Runner runner);
 // (1000 ms unless changed).
 void Set_Listen_Pause_Ms(std::uint32_t ms);
 
+// The pause of an HT thread after its IO box was reset during the close
+// (15000 ms unless changed).
+void Set_Box_Reset_Pause_Ms(std::uint32_t ms);
+
 }  // namespace tether

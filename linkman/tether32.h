@@ -44,11 +44,15 @@ constexpr platform::UINT WM_TETHER_STATUS = platform::WM_USER + 5;
 //   TCP/IP:  starts the channel layer for TCP/IP, opens and binds the
 //            listening channel (backlog 5), reads the [USE_IP] table and
 //            MAX_IO from device.ini and starts the listener thread.
-//   SCSI:    not part of this build yet: returns -1 and starts nothing.
+//   SCSI:    sets the Gscsi_scan bits of the selected HTs 1..7, starts the
+//            channel layer for SCSI, opens the listening channel (which
+//            finds and greets the IO boxes) and starts the listener thread;
+//            each accepted IO box at SCSI ID t runs HT number t + 1.
 // Returns 1 when started; -1 when that type runs already, the type is
 // unknown, or a step failed. A failed TCP/IP step posts its code first:
 // 78 the channel layer did not start, 79 the listening channel did not open,
-// 96 the bind failed (the channel layer is then reset).
+// 96 the bind failed (the channel layer is then reset). A failed SCSI step
+// posts 78 or 79 likewise and re-arms the power-on scan.
 int Start_A_Session(unsigned char type, unsigned int slot);
 
 // Stops the link of one type, on the window thread, dispatching that
@@ -60,6 +64,9 @@ int Start_A_Session(unsigned char type, unsigned int slot);
 //            is not asked), waits until each has ended, stops the listener,
 //            resets the status records and command buffers of HTs 1..255.
 //            Engines that were not asked go on with their connection.
+//   SCSI:    as TCP/IP for HTs 1..7, asking also those that wait for a
+//            command; then clears the hang-up marks, Gscsi_scan and the
+//            power-on scan flag.
 // Returns 1 when stopped; -1 when that type is not running (or unknown).
 int Stop_A_Session(unsigned char type, unsigned int ignored);
 
@@ -67,7 +74,7 @@ int Stop_A_Session(unsigned char type, unsigned int ignored);
 // sat idle through a stop) to end and waits up to timeout_ms for their
 // threads, dispatching window messages meanwhile. Call it after
 // Stop_A_Session. Returns the number of HT threads still running (0: all
-// ended and joined); -1 while the TCP/IP link still runs.
+// ended and joined); -1 while the TCP/IP or SCSI link still runs.
 int End_Remaining_Sessions(std::uint32_t timeout_ms);
 
 // 1 while a session of that type runs (between a successful start and its
@@ -78,3 +85,12 @@ int Session_Running(unsigned char type);
 // 0 for the other types, when no TCP/IP link runs, or when the driver cannot
 // tell.
 int Listening_Port(unsigned char type);
+
+// IO-box power-on scan. Each asks the SCSI driver's chkIoboxOn which IO
+// boxes are on, at most once until Reset_This_Function_Called_Before_Flag
+// (or a SCSI stop or failed start) re-arms it, and writes bit i of the mask
+// (as it stands: 0, 1, 2, 4 ... 64) into StartStatus of HT number i + 1.
+// The second also replaces Gscsi_scan with the mask. Window thread.
+void Check_For_PowerOn_IOboxes();
+void Check_For_PowerOn_IOboxes_And_Change_Gscsiscan();
+void Reset_This_Function_Called_Before_Flag();

@@ -26,3 +26,9 @@ LocalTime Get_Local_Time() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::int64_t Calendar_Seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+}  // namespace platform

@@ -28,3 +28,10 @@ struct LocalTime {
 LocalTime Get_Local_Time();
 
 }  // namespace platform
+
+namespace platform {
+
+// Calendar time in whole seconds since the epoch (time(2)).
+std::int64_t Calendar_Seconds();
+
+}  // namespace platform

@@ -1,6 +1,6 @@
 #include "scsi/boxlink.h"
 
-std::uint32_t GScanTime = 2000;
+std::uint32_t GScanTime = 3000;
 int SCSILOG = 0;
-int Gscsi_flag = 0;
-int Gvp_reset_flag = 0;
+unsigned char Gscsi_flag = 0;
+unsigned char Gvp_reset_flag = 0;

@@ -194,7 +194,6 @@ void HeadlessServer::Reload() {
 }
 
 std::string HeadlessServer::Start_Failure_Text() const {
-  if (interface_type_ == kScsi) return "the SCSI interface is not part of this build";
   if (!Device_Ini_Exists()) return "device.ini disappeared";
   std::string text = "cannot start the Link Manager for " + std::string(Interface_Name(interface_type_));
   switch (last_link_code_) {
@@ -208,10 +207,15 @@ std::string HeadlessServer::Start_Failure_Text() const {
         if (platform::Listen_Address_From_Environment(listen, sizeof listen) && !platform::Is_Ipv4_Address(listen))
           return text + ": Startup Error (TARNEL_LISTEN=" + listen + " is not an IPv4 address)";
       }
+      if (interface_type_ == kScsi)
+        return text + ": Startup Error (device.ini's [SCSI] section is missing or holds a bad value, "
+                      "or the ASPI library libwnaspi32.so reports that it cannot start)";
       return text + ": Startup Error (device.ini's [" +
              (interface_type_ == kTcpip ? std::string("ETHERNET") : std::string("RS232C")) +
              "] section is missing or holds a bad value)";
     case 79:
+      if (interface_type_ == kScsi)
+        return text + ": Open Error (no ASPI library libwnaspi32.so, no host adapter, or no IO box answered)";
       return text + ": Open Error (no listening socket could be opened)";
     case 96:
       return text + ": Bind Error (port " + GDeviceSettings.PORTNO + " is in use or cannot be bound)";
@@ -228,6 +232,8 @@ void HeadlessServer::Start_Link_Manager() {
   }
   if (link_running_) return;
   const unsigned char type = Session_Type(interface_type_);
+  // The IO boxes that are switched on are the ones the SCSI link serves.
+  if (interface_type_ == kScsi) Check_For_PowerOn_IOboxes_And_Change_Gscsiscan();
   if (Start_A_Session(type, Session_Arg(interface_type_)) < 0) {
     platform::Message_Box("Error Starting LinkManager", "Message Box");
     return;

@@ -252,15 +252,30 @@ Link::Status Link::Serve_Polls(std::uint64_t deadline_ms) {
       }
     }
     if (!out_.empty()) {
-      const Bytes& front = out_.front();
-      const std::size_t piece = std::min(kMaxFramePayload, front.size() - out_pos_);
-      Status s = Write_Data(front.data() + out_pos_, piece, deadline_ms);
+      // One frame: a piece of the front packet, or with fill_frames as many
+      // packets (and pieces) as fit.
+      const std::size_t room = std::min(options_.max_payload, std::size_t{65535});
+      Bytes payload;
+      do {
+        const Bytes& front = out_.front();
+        const std::size_t piece = std::min(room - payload.size(), front.size() - out_pos_);
+        payload.insert(payload.end(), front.begin() + static_cast<std::ptrdiff_t>(out_pos_),
+                       front.begin() + static_cast<std::ptrdiff_t>(out_pos_ + piece));
+        out_pos_ += piece;
+        if (out_pos_ == front.size()) {
+          out_.pop_front();
+          out_pos_ = 0;
+          if (options_.fill_frames && out_.empty() && producer_) {
+            Bytes next;
+            if (producer_(&next))
+              out_.push_back(std::move(next));
+            else
+              producer_ = {};
+          }
+        }
+      } while (options_.fill_frames && !out_.empty() && payload.size() < room);
+      Status s = Write_Data(payload.data(), payload.size(), deadline_ms);
       if (s != Status::kOk) return s;
-      out_pos_ += piece;
-      if (out_pos_ == front.size()) {
-        out_.pop_front();
-        out_pos_ = 0;
-      }
     } else if (over_) {
       Status s = Write_Control(kEndOfSession, deadline_ms);
       if (s != Status::kOk) return s;

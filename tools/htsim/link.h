@@ -105,6 +105,11 @@ class FrameAssembler {
 struct LinkOptions {
   std::size_t segment = 0;           // write frames in pieces of this size (0: whole)
   std::set<unsigned> resend_frames;  // answer these PC data frames (1-based) with 0x08
+  // Largest payload of one answer to a poll, and whether one answer may
+  // carry the pieces of several packets (an IO box buffers its terminal's
+  // output and hands the PC as much as its READ can take).
+  std::size_t max_payload = kMaxFramePayload;
+  bool fill_frames = false;
 };
 
 // What a session needs of the link to the PC, over TCP/IP (Link, below) or

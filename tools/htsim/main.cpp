@@ -17,6 +17,7 @@
 #include "tools/htsim/link.h"
 #include "tools/htsim/serial_link.h"
 #include "platform/serial.h"
+#include "tools/htsim/scsi_main.h"
 #include "tools/htsim/session.h"
 #include "tools/htsim/steps.h"
 
@@ -60,6 +61,7 @@ Exit codes:
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (htsim::Is_Scsi_Run(argc, argv)) return htsim::Run_Scsi(argc, argv);
   CLI::App app{
       "htsim plays a handheld terminal (HT) that connects to the PC over TCP/IP,\n"
       "with a folder as its disk: it either reports idle and carries out what the PC\n"
