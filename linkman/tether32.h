@@ -50,9 +50,11 @@ constexpr platform::UINT WM_TETHER_STATUS = platform::WM_USER + 5;
 //            each accepted IO box at SCSI ID t runs HT number t + 1.
 // Returns 1 when started; -1 when that type runs already, the type is
 // unknown, or a step failed. A failed TCP/IP step posts its code first:
-// 78 the channel layer did not start, 79 the listening channel did not open,
-// 96 the bind failed (the channel layer is then reset). A failed SCSI step
-// posts 78 or 79 likewise and re-arms the power-on scan.
+// 78 the channel layer did not start (also when PORTNO is no port number
+// 1..65535 or TARNEL_LISTEN no IPv4 address; the driver's message box says
+// which), 79 the listening channel did not open, 96 the bind failed (the
+// channel layer is then reset). A failed SCSI step posts 78 or 79 likewise
+// and re-arms the power-on scan.
 int Start_A_Session(unsigned char type, unsigned int slot);
 
 // Stops the link of one type, on the window thread, dispatching that

@@ -164,6 +164,31 @@ int Unix_Listen(const std::string& path, unsigned mode, int gid, std::string* wh
   return s;
 }
 
+int Unix_Listen_Abstract(const std::string& name, std::string* why) {
+  if (name.empty() || name.size() + 1 > kUnixPathMax || name.find('\0') != std::string::npos) {
+    if (why) *why = "socket name empty or longer than " + std::to_string(kUnixPathMax - 1) + " bytes: " + name;
+    return UNIX_FAILED;
+  }
+  sockaddr_un addr;
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path + 1, name.data(), name.size());
+  const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  const int s = New_Socket();
+  if (s < 0) {
+    if (why) *why = std::string("socket: ") + std::strerror(errno);
+    return UNIX_FAILED;
+  }
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, 16) != 0) {
+    const int e = errno;
+    close(s);
+    if (why) *why = name + ": " + std::strerror(e);
+    return e == EADDRINUSE ? UNIX_IN_USE : UNIX_FAILED;
+  }
+  Set_Non_Blocking(s);
+  return s;
+}
+
 void Unix_Remove(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(path.c_str());

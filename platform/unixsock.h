@@ -37,6 +37,12 @@ constexpr std::size_t kUnixPathMax = 107;
 // lock on the file path + ".lock", so exactly one of them gets it.
 int Unix_Listen(const std::string& path, unsigned mode, int gid, std::string* why);
 
+// Listens on name in the abstract namespace (no file, no permissions: for
+// simulated devices of the tests and demos only, never for requests that
+// carry commands). Returns the listening descriptor, UNIX_IN_USE when the
+// name is taken, or UNIX_FAILED (*why).
+int Unix_Listen_Abstract(const std::string& name, std::string* why);
+
 // Removes the socket file at path (nothing else: a file of another kind is
 // left alone). A server calls it before it closes its listening socket.
 void Unix_Remove(const std::string& path);

@@ -1,7 +1,9 @@
-// A TCP port on loopback that nobody listens on right now, for tests whose
-// device.ini must name a real port (the TCP/IP driver takes 1..65535 only).
-// Another program could take it before the test binds it; on a test machine
-// that is rare enough to accept.
+// A TCP port that no socket uses on any address right now (so a test may
+// bind it on loopback or, where it checks that, on all interfaces), for
+// tests whose device.ini must name a real port (the TCP/IP driver takes
+// 1..65535 only). The probe only binds; nothing is sent. Another program
+// could take the port before the test binds it; on a test machine that is
+// rare enough to accept.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,7 @@ inline std::uint16_t Free_Loopback_Port() {
   const int s = platform::Tcp_Socket_Open();
   if (s <= 0) return 0;
   int port = 0;
-  if (platform::Socket_Bind(s, "127.0.0.1", 0) == platform::SOCKET_OK) port = platform::Socket_Local_Port(s);
+  if (platform::Socket_Bind(s, nullptr, 0) == platform::SOCKET_OK) port = platform::Socket_Local_Port(s);
   platform::Socket_Close(s);
   return static_cast<std::uint16_t>(port > 0 ? port : 0);
 }

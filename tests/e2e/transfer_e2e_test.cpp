@@ -300,8 +300,10 @@ TEST(TransferE2E, TwoStationsAppendingToOnePcFileNeverInterleave) {
   const std::string pc = s.Sub("pc");
   const std::string log = pc + "/LOG.DAT";
   Put(log, "HEAD\n");
-  // Small blocks make both appends long enough to overlap.
-  const std::string a = Content(300000, 8), b = Content(300000, 9);
+  // Small blocks and enough of them make both appends long enough to
+  // overlap, even when the second station's program starts a little later
+  // (each station is greeted as soon as it connects).
+  const std::string a = Content(1500000, 8), b = Content(1500000, 9);
   const std::string disk1 = s.Sub("ht1"), disk2 = s.Sub("ht2");
   Put(disk1 + "/PART.DAT", a);
   Put(disk2 + "/PART.DAT", b);

@@ -345,7 +345,7 @@ Bus::~Bus() {
 }
 
 bool Bus::Listen(const std::string& name, std::string* why) {
-  listening_ = platform::Unix_Listen(name, why);
+  listening_ = platform::Unix_Listen_Abstract(name, why);
   return listening_ >= 0;
 }
 
