@@ -1,0 +1,67 @@
+# Install rules, man pages and the Debian package.
+include(GNUInstallDirs)
+
+install(TARGETS tarnel tarnelctl htsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The demo configuration (a template: run-server.sh fills in its folder and
+# port) and the ready configuration the package copies to /etc/tarnel.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/app/default-config/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarnel)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/etc/device.ini ${PROJECT_SOURCE_DIR}/packaging/etc/panelset.ini
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tarnel/server)
+file(GLOB tarnel_docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${tarnel_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# Man pages: scdoc sources turned into roff at build time.
+find_program(SCDOC_EXECUTABLE scdoc)
+set(tarnel_man_pages tarnel.1 tarnelctl.1 htsim.1 tarnel-config.5)
+if(SCDOC_EXECUTABLE)
+  set(_man_outputs)
+  foreach(page IN LISTS tarnel_man_pages)
+    set(_src ${PROJECT_SOURCE_DIR}/docs/man/${page}.scd)
+    set(_out ${CMAKE_BINARY_DIR}/man/${page})
+    add_custom_command(OUTPUT ${_out}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+      COMMAND ${SCDOC_EXECUTABLE} < ${_src} > ${_out}
+      DEPENDS ${_src} VERBATIM)
+    list(APPEND _man_outputs ${_out})
+    string(REGEX REPLACE ".*\\.([0-9])$" "\\1" _section ${page})
+    install(FILES ${_out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${_section})
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${_man_outputs})
+  set(TARNEL_HAVE_MAN 1)
+else()
+  message(STATUS "scdoc not found: the man pages are not built or installed (scripts/deps.sh installs it)")
+  set(TARNEL_HAVE_MAN 0)
+endif()
+
+# Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tarnel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "tarnel maintainers <tarnel@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "file exchange with handheld terminals (server)")
+set(CPACK_PACKAGE_DESCRIPTION
+    "tarnel runs the PC side of the file exchange with handheld terminals over\nTCP/IP, RS-232C or SCSI as a headless server, with a control client and a\nterminal simulator.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/deb/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/deb/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/deb/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
+
+# Tests of the install tree and the package: once, in the plain build.
+if(NOT TARNEL_SANITIZE AND NOT TARNEL_TSAN)
+  add_test(NAME Package.InstallTree
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/package/install_tree.sh ${CMAKE_BINARY_DIR} ${TARNEL_HAVE_MAN})
+  add_test(NAME Package.DebContents
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/package/deb_contents.sh ${CMAKE_BINARY_DIR} ${TARNEL_HAVE_MAN})
+  set_tests_properties(Package.InstallTree Package.DebContents PROPERTIES
+    LABELS package TIMEOUT 300 SKIP_RETURN_CODE 77)
+  set_tests_properties(Package.DebContents PROPERTIES RUN_SERIAL TRUE)
+endif()

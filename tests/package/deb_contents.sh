@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the Debian package with cpack and checks its files, its maintainer
+# scripts and (when lintian is installed) that lintian reports no errors.
+# Usage: deb_contents.sh BUILD_DIR HAVE_MAN
+set -euo pipefail
+build=$1
+have_man=$2
+command -v dpkg-deb >/dev/null || { echo "skipped: dpkg-deb is not installed"; exit 77; }
+out=$(mktemp -d "${TMPDIR:-/tmp}/tarnel-deb.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+(cd "$build" && cpack -G DEB -B "$out" >"$out/cpack.log" 2>&1) || { cat "$out/cpack.log"; exit 1; }
+deb=$(ls "$out"/*.deb | head -n1)
+[ -n "$deb" ] || { echo "no .deb made"; exit 1; }
+dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' >"$out/files"
+fail=0
+want() {
+  grep -qxF "$1" "$out/files" || { echo "package lacks $1"; fail=1; }
+}
+want /usr/bin/tarnel
+want /usr/bin/tarnelctl
+want /usr/bin/htsim
+want /usr/share/tarnel/server/device.ini
+want /usr/share/tarnel/server/panelset.ini
+want /usr/share/tarnel/device.ini
+want /usr/share/doc/tarnel/README.md
+if [ "$have_man" = 1 ]; then
+  want /usr/share/man/man1/tarnel.1
+  want /usr/share/man/man5/tarnel-config.5
+fi
+# Nothing outside /usr and /lib (the configuration is made by postinst).
+bad=$(grep -vE '^/(usr|lib)(/|$)|^/$' "$out/files" || true)
+[ -z "$bad" ] || { echo "files outside /usr and /lib: $bad"; fail=1; }
+# The maintainer scripts.
+mkdir "$out/control"
+dpkg-deb -e "$deb" "$out/control"
+for s in postinst prerm postrm; do
+  [ -x "$out/control/$s" ] || { echo "no executable $s"; fail=1; }
+done
+grep -q 'adduser --system' "$out/control/postinst" || { echo "postinst makes no system user"; fail=1; }
+grep -q '/srv/tarnel' "$out/control/postinst" || { echo "postinst makes no /srv/tarnel"; fail=1; }
+if grep -qE 'rm -r|deluser|userdel' "$out/control/prerm" "$out/control/postrm"; then
+  echo "prerm/postrm remove data or the user"; fail=1
+fi
+[ "$(dpkg-deb -f "$deb" Package)" = tarnel ] || { echo "wrong package name"; fail=1; }
+if command -v lintian >/dev/null; then
+  if lintian --no-tag-display-limit "$deb" >"$out/lintian" 2>&1 || true; then :; fi
+  if grep -q '^E:' "$out/lintian"; then echo "lintian errors:"; grep '^E:' "$out/lintian"; fail=1; fi
+else
+  echo "lintian not installed: its check is skipped"
+fi
+[ "$fail" = 0 ] && echo "package ok: $(basename "$deb")"
+exit $fail
