@@ -7,6 +7,8 @@ install(TARGETS tarnel tarnelctl htsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDI
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/app/default-config/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarnel)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/etc/device.ini ${PROJECT_SOURCE_DIR}/packaging/etc/panelset.ini
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tarnel/server)
+# The service unit.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/tarnel.service DESTINATION lib/systemd/system)
 file(GLOB tarnel_docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${tarnel_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -61,7 +63,10 @@ if(NOT TARNEL_SANITIZE AND NOT TARNEL_TSAN)
     COMMAND ${PROJECT_SOURCE_DIR}/tests/package/install_tree.sh ${CMAKE_BINARY_DIR} ${TARNEL_HAVE_MAN})
   add_test(NAME Package.DebContents
     COMMAND ${PROJECT_SOURCE_DIR}/tests/package/deb_contents.sh ${CMAKE_BINARY_DIR} ${TARNEL_HAVE_MAN})
-  set_tests_properties(Package.InstallTree Package.DebContents PROPERTIES
+  add_test(NAME Package.UnitVerify
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/package/unit_verify.sh ${PROJECT_SOURCE_DIR}/packaging/tarnel.service
+            $<TARGET_FILE:tarnel>)
+  set_tests_properties(Package.InstallTree Package.DebContents Package.UnitVerify PROPERTIES
     LABELS package TIMEOUT 300 SKIP_RETURN_CODE 77)
   set_tests_properties(Package.DebContents PROPERTIES RUN_SERIAL TRUE)
 endif()

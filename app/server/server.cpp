@@ -18,6 +18,7 @@
 #include "platform/atomic.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
+#include "platform/notify.h"
 #include "platform/signals.h"
 #include "platform/socket.h"
 
@@ -128,6 +129,7 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
   }
 
   if (!Start_Link(&text)) return fail(text);
+  Notify_Status(true, "READY=1\n");
   return true;
 }
 
@@ -172,6 +174,7 @@ bool HeadlessServer::Start_Link(std::string* why) {
 void HeadlessServer::Reload() {
   const std::string now = Time_Text(platform::Get_Local_Time());
   Log(now + " SIGHUP: reading the configuration again");
+  platform::Notify_Service_Manager("RELOADING=1\n" + platform::Monotonic_Usec_Field());
   Stop_Link_Manager();
   const int left = End_Remaining_Sessions(config_.end_wait_ms);
   if (left != 0) {
@@ -190,7 +193,9 @@ void HeadlessServer::Reload() {
     err_ << "tarnel: " << why << std::endl;
     exit_status_ = SERVER_CANNOT_START;
     quit_ = true;
+    return;
   }
+  Notify_Status(true, "READY=1\n");
 }
 
 std::string HeadlessServer::Start_Failure_Text() const {
@@ -270,6 +275,7 @@ int HeadlessServer::Run() {
 
 void HeadlessServer::Shutdown() {
   closing_ = true;
+  platform::Notify_Service_Manager("STOPPING=1");
   Stop_Link_Manager();
   const int left = End_Remaining_Sessions(config_.end_wait_ms);
   if (left > 0) {
@@ -290,6 +296,7 @@ void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
   if (ht >= 1 && ht <= MAX_HT) info = Snapshot_Of(static_cast<int>(ht));
   if (ht == 0) last_link_code_ = static_cast<int>(value);
   Log(Status_Line(now, ht, value, info));
+  Notify_Status(false);
   if (ht == 0 && link_running_ && !closing_ && Ends_The_Link_Code(static_cast<int>(value), interface_type_)) {
     // Nobody can reach the server any more; a service manager restarts it.
     Log(Time_Text(now) + " the link ended by itself (" + std::to_string(value) + " " +
@@ -303,6 +310,25 @@ void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
     else if (ht != 0 && Opens_Error_Window(info))
       Log_Error_Window(Detail_Log_Path(), static_cast<int>(ht), Ending_Text(info.Index).c_str());
   }
+}
+
+void HeadlessServer::Notify_Status(bool force, const std::string& extra) {
+  int connected = 0;
+  int busy = 0;
+  for (int ht = 1; ht <= MAX_HT; ++ht) {
+    const InfoHT& info = Info_Of(ht);
+    const bool is_busy = platform::Load(info.BusyFlag) != 0;
+    const bool waiting = platform::Load(info.WaitingGUICommand) != 0;
+    const bool linked = interface_type_ == kTcpip && ht < TCPIP_HANGUP_BASE &&
+                        platform::Load(TCPIP_Connections[ht]) != 0;
+    if (is_busy || waiting || linked) ++connected;
+    if (is_busy) ++busy;
+  }
+  if (!force && connected == notified_connected_ && busy == notified_busy_) return;
+  notified_connected_ = connected;
+  notified_busy_ = busy;
+  platform::Notify_Service_Manager(extra + "STATUS=" + std::to_string(connected) + " station(s) connected, " +
+                                   std::to_string(busy) + " busy");
 }
 
 void HeadlessServer::Handle(const platform::Message& m) {

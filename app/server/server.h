@@ -11,6 +11,11 @@
 // server stops with status 1 so that a service manager restarts it. SIGPIPE
 // is ignored: a closed output loses log lines, not the server.
 //
+// Under a service manager (NOTIFY_SOCKET) the server says READY=1 once the
+// link serves, STATUS= with the stations connected and busy whenever those
+// numbers change, RELOADING=1 around a SIGHUP reload and STOPPING=1 at the
+// stop.
+//
 // Threads: construct, Start and Run on one thread (the "window thread");
 // it owns the message target through which everything arrives.
 #pragma once
@@ -78,6 +83,9 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
   // again; a configuration that cannot serve ends the server with status 1.
   void Reload();
   void On_Status(platform::WPARAM ht, platform::LPARAM value);
+  // Sends STATUS= to the service manager when the counts changed (always
+  // with force), with extra fields ("READY=1\n") in front.
+  void Notify_Status(bool force, const std::string& extra = {});
   void Shutdown();
   std::string Start_Failure_Text() const;
 
@@ -94,6 +102,8 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
   std::string requests_on_;     // "; requests on PATH" while this server owns the data-copy socket
   int last_link_code_ = 0;      // last code the link manager posted
   bool signals_ = false;
+  int notified_connected_ = -1;  // counts last sent with STATUS=
+  int notified_busy_ = -1;
   DataCopyServer data_copy_;
 };
 

@@ -2,7 +2,12 @@
 // configuration again, and what happens when the new one cannot serve.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstring>
 #include <string>
 
 #include "tests/e2e/e2e.h"
@@ -59,6 +64,75 @@ TEST(ServiceE2E, HangUpWithABadConfigurationStopsWithItsReason) {
   EXPECT_EQ(server.Wait(30000), 1) << server.Out() << server.Err();
   EXPECT_NE(server.Err().find("IF=TOKENRING"), std::string::npos) << server.Err();
   EXPECT_NE(server.Out().find("cannot serve with the new configuration"), std::string::npos) << server.Out();
+}
+
+// The service manager's end of NOTIFY_SOCKET: a datagram socket the test
+// owns.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~NotifySocket() {
+    if (fd_ >= 0) ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  bool Ok() const { return ok_; }
+  // Collects datagrams until one holds needle (true) or the time is up.
+  bool Wait_For(const std::string& needle, int timeout_ms) {
+    const int step_ms = 200;
+    for (int waited = 0; waited < e2e::Scaled(timeout_ms); waited += step_ms) {
+      timeval tv{0, step_ms * 1000};
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      char buf[1024];
+      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) continue;
+      const std::string got(buf, static_cast<std::size_t>(n));
+      seen_ += got + "|";
+      if (got.find(needle) != std::string::npos) return true;
+    }
+    return false;
+  }
+  const std::string& Seen() const { return seen_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool ok_ = false;
+  std::string seen_;
+};
+
+TEST(ServiceE2E, TellsTheServiceManagerReadyReloadingStatusAndStopping) {
+  ScratchDir dir("notify");
+  const std::uint16_t port = e2e::Free_Port();
+  dir.Write("device.ini", e2e::Device_Ini(dir.Path(), port, 8, {"3=127.0.0.3"}));
+  dir.Write("panelset.ini", e2e::Panelset_Ini());
+  NotifySocket manager(dir.File("notify"));
+  ASSERT_TRUE(manager.Ok());
+  Server server(dir);
+  server.Add_Environment("NOTIFY_SOCKET=" + dir.File("notify"));
+  ASSERT_TRUE(server.Start()) << server.Err();
+  ASSERT_TRUE(manager.Wait_For("READY=1", 10000)) << manager.Seen();
+  EXPECT_NE(manager.Seen().find("STATUS=0 station(s) connected, 0 busy"), std::string::npos) << manager.Seen();
+
+  // A station that connects and waits for a command shows in STATUS=.
+  Ht ht(dir, "ht3");
+  ASSERT_TRUE(ht.Start(port, "127.0.0.3", {"--do", "session e2e", "--do", "sleep 3000"}));
+  EXPECT_TRUE(manager.Wait_For("STATUS=1 station(s) connected", 20000)) << manager.Seen();
+  ht.Wait(30000);
+
+  ASSERT_TRUE(server.Signal(SIGHUP));
+  EXPECT_TRUE(manager.Wait_For("RELOADING=1", 20000)) << manager.Seen();
+  EXPECT_NE(manager.Seen().find("MONOTONIC_USEC="), std::string::npos) << manager.Seen();
+  EXPECT_TRUE(manager.Wait_For("READY=1", 20000)) << manager.Seen();
+
+  ASSERT_TRUE(server.Signal(SIGTERM));
+  EXPECT_TRUE(manager.Wait_For("STOPPING=1", 20000)) << manager.Seen();
+  EXPECT_EQ(server.Wait(30000), 0) << server.Out() << server.Err();
 }
 
 }  // namespace
