@@ -5,12 +5,15 @@
 #include <iostream>
 #include <string>
 
+#include "app/core/progdir.h"
+#include "app/server/check_config.h"
 #include "app/server/server.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"tarnel - file exchange with handheld terminals"};
   bool version = false;
   bool headless = false;
+  bool check_config = false;
   std::string program_dir;
   std::string control_socket;
   std::string control_group;
@@ -18,6 +21,9 @@ int main(int argc, char** argv) {
   app.add_flag("--headless", headless,
                "Run as a server without a window: start the Link Manager for the interface that "
                "device.ini's IF names, log every status to standard output, stop on SIGINT or SIGTERM");
+  app.add_flag("--check-config", check_config,
+               "Read device.ini and panelset.ini as the server would, print every setting as understood "
+               "with warnings and errors, and exit: 0 when the server would start, 1 otherwise");
   app.add_option("--program-dir", program_dir,
                  "Folder that holds device.ini and panelset.ini (default: the executable's folder)");
   app.add_option("--control-socket", control_socket,
@@ -43,6 +49,13 @@ int main(int argc, char** argv) {
   if (version) {
     std::cout << "tarnel " << TARNEL_VERSION << "\n";
     return 0;
+  }
+  if (check_config) {
+    if (!program_dir.empty() && !Set_Program_Directory(program_dir)) {
+      std::cout << "error: program directory " << program_dir << " is not a folder that can be used\n";
+      return 1;
+    }
+    return Check_Configuration(std::cout);
   }
   if (!headless) {
     std::cerr << "tarnel: the operator window is not part of this build; run with --headless\n";

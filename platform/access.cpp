@@ -145,4 +145,10 @@ bool Set_Owner(const std::string& path, int uid, int gid, std::string* why) {
   return true;
 }
 
+bool Folder_Writable(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  return ::eaccess(path.c_str(), W_OK | X_OK) == 0;
+}
+
 }  // namespace platform

@@ -53,4 +53,8 @@ bool Set_Mode(const std::string& path, unsigned mode, std::string* why);
 // Sets the owner and/or group of path; pass -1 to leave one as it is.
 bool Set_Owner(const std::string& path, int uid, int gid, std::string* why);
 
+// True when this process may create files in the folder at path (it exists,
+// is a folder, and the effective user may write and search it).
+bool Folder_Writable(const std::string& path);
+
 }  // namespace platform
