@@ -10,6 +10,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/etc/device.ini ${PROJECT_SOURCE_DI
 # The service unit.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/tarnel.service DESTINATION lib/systemd/system)
 file(GLOB tarnel_docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+# The operator's guide is installed as built, with its table of ending codes.
+list(REMOVE_ITEM tarnel_docs ${PROJECT_SOURCE_DIR}/docs/operators.md)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${tarnel_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Man pages: scdoc sources turned into roff at build time.

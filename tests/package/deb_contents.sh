@@ -23,6 +23,7 @@ want /usr/share/tarnel/server/device.ini
 want /usr/share/tarnel/server/panelset.ini
 want /usr/share/tarnel/device.ini
 want /usr/share/doc/tarnel/README.md
+want /usr/share/doc/tarnel/operators.md
 want /usr/lib/systemd/system/tarnel.service
 if [ "$have_man" = 1 ]; then
   want /usr/share/man/man1/tarnel.1
