@@ -10,6 +10,7 @@
 #include "linkman/testing.h"
 #include "linkman/tether32.h"
 #include "platform/atomic.h"
+#include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/window.h"
 
@@ -58,6 +59,22 @@ void Wait_Pumping(const std::function<bool()>& done, std::uint32_t step_ms) {
     if (done()) break;
     platform::Wait_Message(step_ms);
   }
+}
+
+int End_Running_Hts(int last, const std::function<bool(int)>& running, const std::function<void(int)>& reap,
+                    std::uint32_t timeout_ms, std::uint32_t step_ms) {
+  for (int n = 1; n <= last; ++n)
+    if (running(n)) platform::Store(Info_Of(n).AbortFromGUI, 1);
+  auto left = [&] {
+    int k = 0;
+    for (int n = 1; n <= last; ++n)
+      if (running(n)) ++k;
+    return k;
+  };
+  const std::uint64_t deadline = platform::Monotonic_Ms() + timeout_ms;
+  Wait_Pumping([&] { return left() == 0 || platform::Monotonic_Ms() >= deadline; }, step_ms);
+  for (int n = 1; n <= last; ++n) reap(n);
+  return left();
 }
 
 void Add_To_Count(int delta) {

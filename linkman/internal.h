@@ -32,6 +32,13 @@ bool File_Exists(const std::string& path);
 // meanwhile; wakes at least every step_ms to look again.
 void Wait_Pumping(const std::function<bool()>& done, std::uint32_t step_ms);
 
+// The end of the program for one link type's HT threads 1..last: asks every
+// engine whose thread still runs to end (AbortFromGUI), waits up to
+// timeout_ms while dispatching window messages, then lets reap(n) join the
+// threads that ended. Returns how many still run.
+int End_Running_Hts(int last, const std::function<bool(int)>& running, const std::function<void(int)>& reap,
+                    std::uint32_t timeout_ms, std::uint32_t step_ms);
+
 // Changes the connection count (index 263 of TCPIP_Connections) atomically,
 // never below 0. HT threads and the listener change it concurrently.
 void Add_To_Count(int delta);

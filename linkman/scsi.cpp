@@ -265,18 +265,9 @@ int Stop_Scsi() {
 int End_Scsi_Sessions(std::uint32_t timeout_ms) {
   ScsiState& st = State();
   if (st.running) return -1;
-  for (int n = 1; n <= kBoxes; ++n)
-    if (st.ht[n].running.load(std::memory_order_acquire)) platform::Store(Info_Of(n).AbortFromGUI, 1);
-  const std::uint64_t deadline = platform::Monotonic_Ms() + timeout_ms;
-  auto left = [&st] {
-    int k = 0;
-    for (int n = 1; n <= kBoxes; ++n)
-      if (st.ht[n].running.load(std::memory_order_acquire)) ++k;
-    return k;
-  };
-  Wait_Pumping([&] { return left() == 0 || platform::Monotonic_Ms() >= deadline; }, kStopStepMs);
-  for (int n = 1; n <= kBoxes; ++n) Reap(st, n);
-  return left();
+  return End_Running_Hts(
+      kBoxes, [&st](int n) { return st.ht[n].running.load(std::memory_order_acquire); },
+      [&st](int n) { Reap(st, n); }, timeout_ms, kStopStepMs);
 }
 
 }  // namespace tether

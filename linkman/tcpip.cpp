@@ -559,18 +559,9 @@ int Stop_Tcpip() {
 int End_Tcpip_Sessions(std::uint32_t timeout_ms) {
   TcpipState& st = State();
   if (st.running) return -1;
-  for (int n = 1; n <= MAX_HT; ++n)
-    if (st.ht[n].running.load(std::memory_order_acquire)) platform::Store(Info_Of(n).AbortFromGUI, 1);
-  const std::uint64_t deadline = platform::Monotonic_Ms() + timeout_ms;
-  auto still_running = [&st] {
-    int left = 0;
-    for (int n = 1; n <= MAX_HT; ++n)
-      if (st.ht[n].running.load(std::memory_order_acquire)) ++left;
-    return left;
-  };
-  Wait_Pumping([&] { return still_running() == 0 || platform::Monotonic_Ms() >= deadline; }, kStopStepMs);
-  for (int n = 1; n <= MAX_HT; ++n) Reap(st, n);
-  return still_running();
+  return End_Running_Hts(
+      MAX_HT, [&st](int n) { return st.ht[n].running.load(std::memory_order_acquire); },
+      [&st](int n) { Reap(st, n); }, timeout_ms, kStopStepMs);
 }
 
 }  // namespace tether
