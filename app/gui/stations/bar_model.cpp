@@ -92,8 +92,8 @@ std::string Ip_Address_Of(const StationIpTable& table, int ht) {
 }
 
 std::string Fit_File_Text(std::string_view file, int item_width, const TextWidth& width,
-                          int average_char_width) {
-  const int room = item_width - 200;
+                          int average_char_width, int available) {
+  const int room = std::min(item_width - 200, available);
   if (width(file) <= room) return std::string(file);
 
   const std::size_t cut = file.find_last_of("\\/");
@@ -106,7 +106,12 @@ std::string Fit_File_Text(std::string_view file, int item_width, const TextWidth
   // The last three of the kept characters become dots.
   const std::size_t keep = kept >= 3 ? kept - 3 : 0;
   std::string out(name.substr(0, Offset_Of_Character(name, keep)));
-  out.append(std::min<std::size_t>(kept, 3), '.');
+  const std::string dots(std::min<std::size_t>(kept, 3), '.');
+  // The average width underestimates wide characters: fewer are kept until
+  // the text with its dots fits, so it never runs over the bar's frame.
+  std::size_t chars = Character_Count(out);
+  while (chars > 0 && width(out + dots) > room) out.resize(Offset_Of_Character(out, --chars));
+  out += dots;
   return out;
 }
 

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,9 +67,13 @@ using TextWidth = std::function<int(std::string_view)>;
 // (item_width - 200) pixels wide; else the part after the last '\' or '/';
 // if that is still too wide, its first k characters, k = (item_width - 200)
 // / average_char_width (or all of them when fewer), with the last three of
-// those replaced by '.'. A multi-byte UTF-8 character is never split.
+// those replaced by '.', and then fewer characters before the dots while the
+// text is still wider than the room. A multi-byte UTF-8 character is never
+// split. available, when given, is the width from where the text starts to
+// the bar's inner frame; the room is never more than that, so the text
+// (and its dots) is never hidden under the frame.
 std::string Fit_File_Text(std::string_view file, int item_width, const TextWidth& width,
-                          int average_char_width);
+                          int average_char_width, int available = std::numeric_limits<int>::max());
 
 // --- Geometry of one bar ---------------------------------------------------------
 

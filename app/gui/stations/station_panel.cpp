@@ -247,14 +247,19 @@ QString StationPanel::Station_Text(int ht) const { return QString::number(Shown_
 QString StationPanel::Shown_File_Text(int ht) const {
   const StationBar* bar = bars_.Find(ht);
   if (bar == nullptr) return QString();
+  return Fitted_File_Text(*bar, list_->Item_Rect(0));
+}
+
+QString StationPanel::Fitted_File_Text(const StationBar& bar, const Rect& item) const {
+  const BarLayout l = Layout_Bar(item, settings_.bar_height, settings_.border1, settings_.border2);
   const QFontMetrics fm(font_);
   const std::string text = Fit_File_Text(
-      bar->file, Item_Width(),
+      bar.file, item.Width(),
       [&fm](std::string_view s) {
         return fm.horizontalAdvance(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
       },
-      fm.averageCharWidth());
-  return QString::fromStdString(text);
+      fm.averageCharWidth(), l.inner.right - l.session_x - 2);
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void StationPanel::Paint_Bar(QPainter& p, const StationBar& bar, const Rect& item) const {
@@ -264,6 +269,8 @@ void StationPanel::Paint_Bar(QPainter& p, const StationBar& bar, const Rect& ite
   Frame(p, l.outer, Qt::black);
   Frame(p, l.middle, Qt::black);
   p.fillRect(To_QRect(l.inner), kInnerGrey);
+  // Nothing inside runs over the frames, however long a text is.
+  p.setClipRect(To_QRect(l.inner), Qt::IntersectClip);
 
   p.setFont(font_);
   p.setPen(Qt::black);
@@ -279,13 +286,7 @@ void StationPanel::Paint_Bar(QPainter& p, const StationBar& bar, const Rect& ite
   Text_At(p, fm, l.label_x, l.mode_y, QStringLiteral("Mode   : "));
   Text_At(p, fm, l.mode_x, l.mode_y, QString::fromLatin1(Direction_Text(bar.mode)));
   Text_At(p, fm, l.session_label_x, l.mode_y, QStringLiteral("File Name    : "));
-  const std::string file = Fit_File_Text(
-      bar.file, item.Width(),
-      [&fm](std::string_view s) {
-        return fm.horizontalAdvance(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
-      },
-      fm.averageCharWidth());
-  Text_At(p, fm, l.session_x, l.mode_y, QString::fromStdString(file));
+  Text_At(p, fm, l.session_x, l.mode_y, Fitted_File_Text(bar, item));
 
   // The percentage on the inner grey, so a shorter number leaves no digits behind.
   const QString percent = QString::fromStdString(Percent_Text(bar.cent));

@@ -112,6 +112,7 @@ class StationPanel : public QWidget {
  private:
   friend class StationList;
   void Relayout();
+  QString Fitted_File_Text(const StationBar& bar, const Rect& item) const;
   void Redraw_Row(int ht);
   int Item_Width() const;
 

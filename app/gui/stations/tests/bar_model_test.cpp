@@ -58,24 +58,36 @@ TEST(FitFileText, PathFileNameOrDots) {
   // The name alone is still too wide: 20 characters, the last three dots.
   EXPECT_EQ(Fit_File_Text("C:\\DATA\\ABCDEFGHIJKLMNOPQRSTUVWXYZ.DAT", 400, Ten_Per_Char, 10),
             "ABCDEFGHIJKLMNOPQ...");
+  // Less space up to the frame than the rule's room: the smaller one counts.
+  EXPECT_EQ(Fit_File_Text("C:\\DATA\\SHORT.DAT", 400, Ten_Per_Char, 10, 100), "SHORT.DAT");
+  EXPECT_EQ(Fit_File_Text("C:\\DATA\\SHORT.DAT", 400, Ten_Per_Char, 10, 60), "SHO...");
   // Exactly as wide as the room: kept whole.
   EXPECT_EQ(Fit_File_Text("ABCDEFGHIJKLMNOPQRST", 400, Ten_Per_Char, 10), "ABCDEFGHIJKLMNOPQRST");
 }
 
 TEST(FitFileText, NarrowFontsWideCharactersAndNoRoom) {
-  // Measured wider than the average width says: fewer characters than k
-  // exist, so all of them are kept and the last three become dots.
+  // Characters wider than the average: k would still run over the bar, so
+  // characters before the dots go until the text fits.
   auto wide = [](std::string_view s) { return static_cast<int>(s.size()) * 40; };
-  EXPECT_EQ(Fit_File_Text("ABCDEFGH", 400, wide, 10), "ABCDE...");
+  EXPECT_EQ(Fit_File_Text("ABCDEFGH", 400, wide, 10), "AB...");
+  auto mixed = [](std::string_view s) {
+    int w = 0;
+    for (char c : s) w += c == 'W' ? 30 : 10;
+    return w;
+  };
+  const std::string fitted = Fit_File_Text(std::string(40, 'W'), 400, mixed, 10);
+  EXPECT_EQ(fitted, std::string(5, 'W') + "...");
+  EXPECT_LE(mixed(fitted), 200);
   // No room at all, and a zero average width, give an empty text, no crash.
   EXPECT_EQ(Fit_File_Text("ABCDEFGH", 150, Ten_Per_Char, 10), "");
   EXPECT_EQ(Fit_File_Text("ABCDEFGHIJKLMNOPQRSTUVWXYZ", 400, Ten_Per_Char, 0).substr(0, 3), "ABC");
   // Two-byte characters are cut between characters, never inside one.
   std::string accents;
   for (int i = 0; i < 30; ++i) accents += "\xC3\xA9";  // é
-  const std::string fitted = Fit_File_Text(accents, 400, Ten_Per_Char, 10);
-  EXPECT_EQ(fitted.size(), 17u * 2 + 3);
-  EXPECT_EQ(fitted.substr(fitted.size() - 3), "...");
+  const std::string cut = Fit_File_Text(accents, 400, Ten_Per_Char, 10);
+  EXPECT_EQ(cut.substr(cut.size() - 3), "...");
+  EXPECT_EQ((cut.size() - 3) % 2, 0u);
+  EXPECT_EQ(cut.substr(0, 2), "\xC3\xA9");
 }
 
 TEST(BarLayout, PositionsAtDefaultHeight) {
