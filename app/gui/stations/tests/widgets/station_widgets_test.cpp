@@ -389,6 +389,37 @@ class StationWidgetsTest : public QObject {
     Save_Screenshot(&dialog, "tcp_selection_254.png");
   }
 
+  // Notifications name only the HT: the panel reads its record, skips an
+  // HT being aborted and ignores HTs outside 1..255.
+  void barsFromTheSessionTable() {
+    HostWindow host;
+    StationPanel panel(Settings(3), &host);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    panel.Layout_Panel(host.statusBar()->geometry(), false);
+    InfoHT& info = Info_Of(200);
+    info.SNo = 7;
+    info.Mode = 1;
+    info.Cent = 0;
+    stations_test::Set_File(info, "C:\\OUT\\LIST.DAT");
+    panel.Start_Bar(200);
+    QCOMPARE(panel.Bars().Count(), 1);
+    info.Cent = 60;
+    panel.Update_Bar(200);
+    QCOMPARE(panel.Bars().Find(200)->cent, 60);
+    QCOMPARE(panel.Shown_File_Text(200), QStringLiteral("C:\\OUT\\LIST.DAT"));
+
+    Info_Of(201).AbortFromGUI = 1;
+    panel.Start_Bar(201);
+    panel.Start_Bar(0);
+    panel.Start_Bar(256);
+    panel.Update_Bar(202);
+    panel.Reset_Bar(203);
+    QCOMPARE(panel.Bars().Count(), 1);
+    panel.Clear();
+    QVERIFY(!panel.isVisible());
+  }
+
   // Keys typed in the panel reach the main window; Esc asks it to close.
   void keysGoToTheMainWindow() {
     HostWindow host;
