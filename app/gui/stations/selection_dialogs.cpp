@@ -1,6 +1,7 @@
 #include "app/gui/stations/selection_dialogs.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPalette>
 #include <QPushButton>
@@ -14,6 +15,15 @@
 namespace stations {
 
 namespace {
+
+// The grey line under the choice that says what it is for.
+QLabel* Hint_Label(SelectionMode mode, QWidget* parent) {
+  auto* label = new QLabel(QString::fromStdString(Selection_Hint(mode)), parent);
+  QPalette grey = label->palette();
+  grey.setColor(QPalette::WindowText, QColor(96, 96, 96));
+  label->setPalette(grey);
+  return label;
+}
 
 constexpr int kScsiWidth = 400;
 constexpr int kScsiHeight = 280;
@@ -67,10 +77,13 @@ ScsiSelectionDialog::ScsiSelectionDialog(SelectionMode mode, QWidget* parent, Po
   list_->setGeometry(To_QRect(list_rect));
   list_->setSelectionMode(QAbstractItemView::NoSelection);
   list_->setAlternatingRowColors(true);
+  list_->setSpacing(1);
   for (int i = 0; i < selection_.Size(); ++i) {
     auto* item = new QListWidgetItem(QString::fromStdString(Scsi_Item_Text(selection_.Ht(i) - 1)), list_);
     item->setCheckState(Qt::Unchecked);
   }
+
+  Hint_Label(mode, this)->setGeometry(list_rect.left, list_rect.bottom + 8, kScsiWidth - 2 * list_rect.left, 20);
 
   const int x = list_rect.right + 24;
   const int w = kScsiWidth - x - list_rect.left;
@@ -162,6 +175,9 @@ TcpSelectionDialog::TcpSelectionDialog(SelectionMode mode, QWidget* parent)
     });
     cells_.append(box);
   }
+
+  Hint_Label(mode, this)->setGeometry(kGridLeft, kGridTop + shape_.rows * kCellHeight + 8,
+                                      layout.width - 2 * kGridLeft, 20);
 
   select_all_ = new QPushButton(QStringLiteral("Select All"), this);
   cancel_all_ = new QPushButton(QStringLiteral("Cancel All"), this);

@@ -30,6 +30,18 @@ int Last_Ht_Of(Interface iface) {
   return MAX_HT;
 }
 
+std::string Selection_Hint(SelectionMode mode) {
+  switch (mode) {
+    case SelectionMode::Command:
+      return "Choose the stations for the command.";
+    case SelectionMode::Script:
+      return "Choose the stations to run the script on.";
+    case SelectionMode::Abort:
+      break;
+  }
+  return "Choose the stations whose work to abort.";
+}
+
 bool Station_Enabled(Interface iface, SelectionMode mode, int batch_flag, int busy_flag,
                      int start_status) {
   const bool working = batch_flag != 0 || busy_flag != 0;

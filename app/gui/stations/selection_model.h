@@ -21,6 +21,10 @@ enum class SelectionMode { Command, Script, Abort };
 // Text of the message box when OK is pressed with nothing checked.
 constexpr const char* kNoItemSelected = "No Item Selected.Please select atleast one.";
 
+// A line under the choice saying what it is for: "Choose the stations for
+// the command.", "... to run the script on.", "... whose work to abort."
+std::string Selection_Hint(SelectionMode mode);
+
 // Whether a station may be chosen. Command and script mode: neither in a
 // batch run nor busy; abort mode: in a batch run or busy. SCSI also needs
 // the IO box powered on (StartStatus non-zero).
