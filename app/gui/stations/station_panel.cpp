@@ -5,7 +5,6 @@
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QResizeEvent>
 #include <QScrollBar>
 
 namespace stations {
@@ -96,16 +95,16 @@ void StationList::scrollContentsBy(int, int) {
   viewport()->update();
 }
 
-void StationList::resizeEvent(QResizeEvent* event) {
-  QAbstractScrollArea::resizeEvent(event);
-  // The remembered fill edges belong to the old width.
-  BarList& bars = panel_->bars_;
-  for (int i = 0; i < bars.Count(); ++i) {
-    const StationBar& bar = bars.At(i);
+bool StationList::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    // The remembered fill edges belong to the old width (the width also
+    // changes when the scroll bar comes or goes).
+    BarList& bars = panel_->bars_;
     const BarLayout layout = Layout_Bar(Item_Rect(0), panel_->settings_.bar_height,
                                         panel_->settings_.border1, panel_->settings_.border2);
-    bars.Set_Edge(bar.ht, Fill_Edge(layout, bar.cent));
+    for (int i = 0; i < bars.Count(); ++i) bars.Set_Edge(bars.At(i).ht, Fill_Edge(layout, bars.At(i).cent));
   }
+  return QAbstractScrollArea::viewportEvent(event);
 }
 
 void StationList::keyPressEvent(QKeyEvent* event) {

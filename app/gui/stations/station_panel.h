@@ -40,7 +40,7 @@ class StationList : public QAbstractScrollArea {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
-  void resizeEvent(QResizeEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
