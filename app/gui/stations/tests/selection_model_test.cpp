@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "app/core/progdir.h"
@@ -185,7 +186,8 @@ TEST_F(SelectionTest, AbortModeOffersWorkingStations) {
 }
 
 TEST(ConfiguredTcpStations, KeysOneTo254FromDeviceIni) {
-  const auto dir = std::filesystem::temp_directory_path() / "tarnel-stations-use-ip";
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("tarnel-stations-use-ip-" + std::to_string(std::random_device{}()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   {

@@ -83,7 +83,8 @@ QColor Pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y);
 class ProgramDir {
  public:
   explicit ProgramDir(const std::string& use_ip) {
-    dir_ = std::filesystem::temp_directory_path() / "tarnel-gui-stations-test";
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tarnel-gui-stations-test-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     std::ofstream(dir_ / "device.ini") << "IF=ETHERNET\r\n[ETHERNET]\r\nPORTNO=5000\r\n[USE_IP]\r\n" << use_ip;
