@@ -167,7 +167,7 @@ StationSelection::StationSelection(Interface iface, SelectionMode mode, std::vec
   std::erase_if(hts_, [iface](int ht) { return ht < 1 || ht > Last_Ht_Of(iface); });
   enabled_.assign(hts_.size(), false);
   checked_.assign(hts_.size(), false);
-  for (int ht = 1; ht <= Last_Ht_Of(iface_); ++ht) platform::Store(Info_Of(ht).CheckFlag, 0);
+  for (int ht = 1; ht <= MAX_HT; ++ht) platform::Store(Info_Of(ht).CheckFlag, 0);
   Refresh();
 }
 
@@ -209,7 +209,7 @@ std::vector<int> StationSelection::Chosen() const {
 bool StationSelection::Accept() {
   const std::vector<int> chosen = Chosen();
   if (chosen.empty()) return false;
-  for (int ht = 1; ht <= Last_Ht_Of(iface_); ++ht) {
+  for (int ht = 1; ht <= MAX_HT; ++ht) {
     const int on = std::find(chosen.begin(), chosen.end(), ht) != chosen.end() ? 1 : 0;
     InfoHT& info = Info_Of(ht);
     platform::Store(info.CheckFlag, on);

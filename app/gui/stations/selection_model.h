@@ -105,9 +105,9 @@ Rect Scsi_List_Rect(int width, int height);
 // which are enabled and which are checked.
 class StationSelection {
  public:
-  // hts: the HT numbers offered, in display order. Clears CheckFlag of every
-  // HT of the interface's range (SCSI 1..7, otherwise 1..255) so that a
-  // cancelled selection leaves no station chosen, then Refresh().
+  // hts: the HT numbers offered, in display order (numbers outside the
+  // interface's range are dropped). Clears CheckFlag of every HT 1..255, so
+  // that a cancelled selection leaves no station chosen, then Refresh().
   StationSelection(Interface iface, SelectionMode mode, std::vector<int> hts);
 
   // Recomputes each station's EnableFlag from its record (and writes it
@@ -129,8 +129,8 @@ class StationSelection {
 
   // OK: false when no enabled station is checked (the window stays open and
   // tells the operator). Otherwise CheckFlag and CurrentlySelected become 1
-  // for every checked enabled station and 0 for every other HT of the range,
-  // and true is returned.
+  // for every checked enabled station and 0 for every other HT (1..255), and
+  // true is returned.
   bool Accept();
 
   // The HT numbers checked and enabled, in display order.

@@ -160,9 +160,10 @@ TEST_F(SelectionTest, AStationThatTurnsBusyIsUncheckedOnRefresh) {
   EXPECT_EQ(Info_Of(7).CheckFlag, 0);
 }
 
-TEST_F(SelectionTest, ScsiNeedsPowerAndKeepsToItsRange) {
+TEST_F(SelectionTest, ScsiNeedsPowerAndOffersSevenBoxes) {
   for (int ht = 1; ht <= 7; ++ht) Info_Of(ht).StartStatus = ht == 3 ? 0 : 1 << (ht - 1);
-  Info_Of(8).CheckFlag = 1;  // not an IO box: left alone
+  Info_Of(8).StartStatus = 1;
+  Info_Of(8).CheckFlag = 1;  // left over from a TCP/IP selection
   StationSelection s(Interface::Scsi, SelectionMode::Command, {1, 2, 3, 4, 5, 6, 7, 8, 0});
   EXPECT_EQ(s.Size(), 7);
   EXPECT_FALSE(s.Enabled(2));
@@ -170,7 +171,8 @@ TEST_F(SelectionTest, ScsiNeedsPowerAndKeepsToItsRange) {
   ASSERT_TRUE(s.Accept());
   EXPECT_EQ(Info_Of(1).CheckFlag, 1);
   EXPECT_EQ(Info_Of(3).CheckFlag, 0);
-  EXPECT_EQ(Info_Of(8).CheckFlag, 1);
+  EXPECT_EQ(Info_Of(8).CheckFlag, 0);
+  EXPECT_EQ(s.Chosen(), (std::vector<int>{1, 2, 4, 5, 6, 7}));
 }
 
 TEST_F(SelectionTest, AbortModeOffersWorkingStations) {

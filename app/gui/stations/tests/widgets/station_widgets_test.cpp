@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "app/core/panelset.h"
 #include "app/core/progdir.h"
+#include "app/gui/stations/main_window_view.h"
 #include "app/gui/stations/selection_dialogs.h"
 #include "app/gui/stations/station_panel.h"
 #include "app/gui/stations/tests/session_table_guard.h"
@@ -289,7 +291,7 @@ class StationWidgetsTest : public QObject {
 
     for (int ht = 1; ht <= 7; ++ht) Info_Of(ht).StartStatus = ht == 4 ? 0 : 1;
     int scans = 0;
-    ScsiSelectionDialog dialog(SelectionMode::Command, nullptr, [&scans] { ++scans; });
+    ScsiSelectionDialog dialog(stations::SelectionMode::Command, nullptr, [&scans] { ++scans; });
     QCOMPARE(scans, 1);
     QCOMPARE(dialog.List()->count(), 7);
     for (int id = 0; id < 7; ++id)
@@ -307,14 +309,14 @@ class StationWidgetsTest : public QObject {
     QCOMPARE(Info_Of(3).CheckFlag, 1);
     QCOMPARE(Info_Of(3).CurrentlySelected, 1);
 
-    ScsiSelectionDialog abort(SelectionMode::Abort, nullptr, [&scans] { ++scans; });
+    ScsiSelectionDialog abort(stations::SelectionMode::Abort, nullptr, [&scans] { ++scans; });
     QCOMPARE(scans, 1);  // no scan before an abort
   }
 
   void scsiSelectAllCancelAllAndEmptyOk() {
     for (int ht = 1; ht <= 7; ++ht) Info_Of(ht).StartStatus = 1;
     Info_Of(2).BusyFlag = 1;
-    ScsiSelectionDialog dialog(SelectionMode::Command, nullptr, [] {});
+    ScsiSelectionDialog dialog(stations::SelectionMode::Command, nullptr, [] {});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTest::mouseClick(dialog.Select_All_Button(), Qt::LeftButton);
@@ -336,7 +338,7 @@ class StationWidgetsTest : public QObject {
     for (int n = 1; n <= 10; ++n) use_ip += std::to_string(n) + "=127.0.0." + std::to_string(n) + "\r\n";
     ProgramDir dir(use_ip);
     Info_Of(4).BusyFlag = 1;
-    TcpSelectionDialog dialog(SelectionMode::Command);
+    TcpSelectionDialog dialog(stations::SelectionMode::Command);
     QCOMPARE(dialog.Shape().rows, 3);
     QCOMPARE(dialog.Shape().cols, 4);
     QCOMPARE(dialog.Cells().size(), 10);
@@ -384,7 +386,7 @@ class StationWidgetsTest : public QObject {
     std::string use_ip;
     for (int n = 1; n <= 255; ++n) use_ip += std::to_string(n) + "=127.0.1." + std::to_string(n) + "\r\n";
     ProgramDir dir(use_ip);
-    TcpSelectionDialog dialog(SelectionMode::Abort);
+    TcpSelectionDialog dialog(stations::SelectionMode::Abort);
     QCOMPARE(dialog.Cells().size(), 254);  // 255 is not offered
     QCOMPARE(dialog.Shape().rows, 15);
     QCOMPARE(dialog.Shape().cols, 17);
@@ -424,6 +426,54 @@ class StationWidgetsTest : public QObject {
     QCOMPARE(panel.Bars().Count(), 1);
     panel.Clear();
     QVERIFY(!panel.isVisible());
+  }
+
+  // Behind the main window's station-view seam: the panel comes with the
+  // first bar (with the settings read by then) and goes with the last.
+  void mainWindowSeam() {
+#ifdef TARNEL_HAS_STATION_VIEW_SEAM
+    HostWindow host;
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    const PanelSettings saved = GPanelSettings;
+    GPanelSettings = Settings(2);
+    GPanelSettings.bar_height = 40;
+    std::unique_ptr<StationView> view = Make_Station_Panel_View(&host);
+    view->Set_Interface_Type(1);
+    QCOMPARE(view->Bar_Count(), 0);
+    QVERIFY(host.findChildren<StationPanel*>().isEmpty());
+    InfoHT info{};
+    info.SNo = 5;
+    info.Mode = 1;
+    stations_test::Set_File(info, "C:\\DATA\\A.DAT");
+    view->Start_Bar(1, info);
+    view->Start_Bar(2, info);
+    view->Start_Bar(3, info);
+    Info_Of(4).AbortFromGUI = 1;
+    view->Start_Bar(4, info);
+    QCOMPARE(view->Bar_Count(), 3);
+    info.Cent = 40;
+    view->Update_Bar(2, info);
+    view->Layout_Panel();
+    StationPanel* panel = host.findChild<StationPanel*>();
+    QVERIFY(panel != nullptr);
+    QCOMPARE(panel->height(), 2 * 40 + 10);  // NUMOFBAR 2, BARHEIGHT 40
+    QCOMPARE(panel->geometry().bottom() + 1, host.statusBar()->geometry().top() - 3);
+    QCOMPARE(panel->Station_Text(1), QStringLiteral("0"));
+    QCOMPARE(panel->Bars().Find(2)->cent, 40);
+    QCoreApplication::processEvents();
+    QVERIFY(panel->List()->verticalScrollBar()->isVisible());
+    Save_Screenshot(&host, "bars_main_window_seam.png");
+    view->Reset_Bar(1);
+    view->Reset_Bar(2);
+    view->Reset_Bar(3);
+    QCOMPARE(view->Bar_Count(), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(host.findChildren<StationPanel*>().isEmpty());
+    GPanelSettings = saved;
+#else
+    QSKIP("the main window's station-view seam is not in this tree");
+#endif
   }
 
   // Keys typed in the panel reach the main window; Esc asks it to close.
