@@ -39,6 +39,12 @@ void Wait_Pumping(const std::function<bool()>& done, std::uint32_t step_ms);
 int End_Running_Hts(int last, const std::function<bool(int)>& running, const std::function<void(int)>& reap,
                     std::uint32_t timeout_ms, std::uint32_t step_ms);
 
+// Hands a connection event to the installed hook, if any.
+void Report_Link_Event(int kind, int ht, int session, int ending, const std::string& peer,
+                       const std::string& reason = "");
+// The peer address of connected socket s as text; "an address that cannot
+// be told" when the system does not say.
+std::string Socket_Peer_Text(int s);
 // Changes the connection count (index 263 of TCPIP_Connections) atomically,
 // never below 0. HT threads and the listener change it concurrently.
 void Add_To_Count(int delta);

@@ -1,5 +1,6 @@
 // The TCP/IP session: start, the listener thread with its connection slot
 // table, the per-HT threads and the stop.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,6 +18,16 @@
 #include "platform/profile.h"
 #include "platform/socket.h"
 #include "tcpip/netport.h"
+
+namespace tether {
+namespace {
+std::atomic<bool> g_listed_only{false};
+}  // namespace
+}  // namespace tether
+
+void Set_Listed_Only(bool on) { tether::g_listed_only.store(on); }
+
+bool Listed_Only() { return tether::g_listed_only.load(); }
 
 namespace tether {
 
@@ -153,15 +164,37 @@ void Clear_Slots(TcpipState& st) {
   }
 }
 
+
+// Whether connection s comes from the address that [USE_IP] lists for its
+// station number n: the TCP/IP driver gives a listed address its key as n,
+// so that entry names the peer exactly, as the driver compares it.
+bool Listed_Peer(int n, int s, const std::string& ini, std::string* peer_text) {
+  char peer[platform::kAddressTextSize] = "";
+  if (platform::Socket_Peer_Address(s, peer, sizeof peer) != platform::SOCKET_OK || peer[0] == '\0') {
+    *peer_text = Socket_Peer_Text(s);
+    return false;
+  }
+  *peer_text = peer;
+  if (n < 1 || n > MAX_HT) return false;
+  char key[8];
+  std::snprintf(key, sizeof key, "%d", n);
+  char value[kIniLine];
+  platform::Get_Private_Profile_String("USE_IP", key, kNotFound, value, sizeof value, ini.c_str());
+  return std::strcmp(value, kNotFound) != 0 && std::strcmp(value, peer) == 0;
+}
+
 // ---- Per-HT thread -----------------------------------------------------------
 
 void Ht_Thread(int n, RS232_ROX* engine, int channel, HtRecord* rec) {
   // The greeting exchange runs here, before the engine's session, rather than
   // on the listener: an HT that is slow to answer must not hold up the
   // accepts of the HTs connecting behind it. Its result is not examined.
+  const std::string peer = Socket_Peer_Text(channel);
+  Report_Link_Event(LINK_EVENT_CONNECTED, n, 0, 0, peer);
   HandShake_Accept(channel);
   engine->SessionCount = 0;
   engine->HTNumber = n;
+  const int session = engine->SessionCount;
   const short ending = Current_Session_Runner()(*engine, channel);
   {
     std::lock_guard<std::mutex> lock(g_channel_mu);
@@ -176,6 +209,7 @@ void Ht_Thread(int n, RS232_ROX* engine, int channel, HtRecord* rec) {
   platform::Store(info.BusyFlag, 0);
   Add_To_Count(-1);
   delete engine;
+  Report_Link_Event(LINK_EVENT_DISCONNECTED, n, session, ending, peer);
   rec->running.store(false, std::memory_order_release);
 }
 
@@ -410,6 +444,17 @@ void Listener_Thread(TcpipState* state) {
       Close(s, kCloseAtOnce);
       continue;
     }
+    if (g_listed_only.load()) {
+      std::string peer;
+      if (!Listed_Peer(n, s, Device_Ini_Path(), &peer)) {
+        // Turned away as a surplus connection is; the station it would have
+        // had is left alone.
+        Report_Link_Event(LINK_EVENT_REFUSED, 0, 0, 0, peer, "the address is not listed in [USE_IP] (listed-only)");
+        Add_To_Count(1);
+        Refuse_Connection(s, max_io);
+        continue;
+      }
+    }
     bool was_marked = platform::Load(Mark(n)) != 0;
     if (!Reap(st, n)) {
       if (was_marked) {
@@ -429,6 +474,8 @@ void Listener_Thread(TcpipState* state) {
     }
     if (!was_marked) platform::Store(Mark(n), 1);
     if (refuse) {
+      Report_Link_Event(LINK_EVENT_REFUSED, n, 0, 0, Socket_Peer_Text(s),
+                        "MAX_IO=" + std::to_string(max_io) + " connections are served already");
       Add_To_Count(1);
       Refuse_Connection(s, max_io);
       if (!was_marked) platform::Store(Mark(n), 0);
