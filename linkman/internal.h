@@ -93,7 +93,9 @@ int End_Tcpip_Sessions(std::uint32_t timeout_ms);
 // 31-byte "No More Connection <max_io>" message, the wait for the HT's
 // answer (TCP_TIMEOUT seconds) and the final frame. Always closes the
 // connection and lowers the count by one at its end.
-void Refuse_Connection(int s, int max_io);
+// limit_ms bounds the wait for the answer below TCP_TIMEOUT (0: no wait at
+// all, the refusal is sent and the connection closed).
+void Refuse_Connection(int s, int max_io, std::uint32_t limit_ms = UINT32_MAX);
 
 // TCP_TIMEOUT in seconds from device.ini [ETHERNET] (60 when the key is
 // absent; 0 and a message box when device.ini is missing).

@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "channel/mux32.h"
 #include "engine/rox32.h"
@@ -59,6 +62,10 @@ constexpr std::uint32_t kAcceptBackoffFirstMs = 100;
 constexpr std::uint32_t kAcceptBackoffMaxMs = 1000;
 // How long a new connection waits for the idle session it replaces to end.
 constexpr std::uint64_t kReplaceWaitMs = 2000;
+// Refusals of unlisted peers that may wait for an answer at once, and how
+// long each waits at most; beyond that many a refusal is sent without waiting.
+constexpr std::size_t kMaxRefusalThreads = 4;
+constexpr std::uint32_t kUnlistedRefusalWaitMs = 5000;
 // How often the listener looks for idle HTs whose connection is gone.
 constexpr std::uint64_t kLostIdleCheckMs = 1000;
 
@@ -99,6 +106,14 @@ struct TcpipState {
   char address[kListedStations + 1][kAddressSize];
   bool present[kListedStations + 1];
   SlotRecord slots[kSlotRecords];
+  // Refusals of unlisted peers in progress (listed-only), each on a thread
+  // of its own so that a peer that never answers cannot hold up the
+  // listener. Listener and stop only.
+  struct Refusal {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Refusal> refusals;
 };
 
 std::mutex g_threads_mu;
@@ -181,6 +196,39 @@ bool Listed_Peer(int n, int s, const std::string& ini, std::string* peer_text) {
   char value[kIniLine];
   platform::Get_Private_Profile_String("USE_IP", key, kNotFound, value, sizeof value, ini.c_str());
   return std::strcmp(value, kNotFound) != 0 && std::strcmp(value, peer) == 0;
+}
+
+// Joins the refusal threads that have ended (all of them with all, waiting
+// for each: their waits are bounded).
+void Reap_Refusals(TcpipState& st, bool all) {
+  for (auto it = st.refusals.begin(); it != st.refusals.end();) {
+    if (!all && !it->done->load()) {
+      ++it;
+      continue;
+    }
+    if (it->thread.joinable()) it->thread.join();
+    it = st.refusals.erase(it);
+  }
+}
+
+// Turns away connection s of an unlisted peer (already counted) as a
+// surplus connection is, on a thread of its own when one is free.
+void Refuse_Unlisted(TcpipState& st, int s, int max_io) {
+  Reap_Refusals(st, false);
+  if (st.refusals.size() < kMaxRefusalThreads) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    try {
+      std::thread t([s, max_io, done] {
+        Refuse_Connection(s, max_io, kUnlistedRefusalWaitMs);
+        done->store(true);
+      });
+      st.refusals.push_back({std::move(t), done});
+      return;
+    } catch (const std::system_error&) {
+      // No thread: refuse without waiting, below.
+    }
+  }
+  Refuse_Connection(s, max_io, 0);
 }
 
 // ---- Per-HT thread -----------------------------------------------------------
@@ -451,7 +499,7 @@ void Listener_Thread(TcpipState* state) {
         // had is left alone.
         Report_Link_Event(LINK_EVENT_REFUSED, 0, 0, 0, peer, "the address is not listed in [USE_IP] (listed-only)");
         Add_To_Count(1);
-        Refuse_Connection(s, max_io);
+        Refuse_Unlisted(st, s, max_io);
         continue;
       }
     }
@@ -577,6 +625,7 @@ int Stop_Tcpip() {
   }
   st.listener_ended.store(false);
   if (st.listener.joinable()) st.listener.join();
+  Reap_Refusals(st, true);
 
   // 4. Reset the status records and command buffers.
   for (int n = 1; n <= MAX_HT; ++n) {

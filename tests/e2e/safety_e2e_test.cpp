@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/socket.h"
 #include "tests/e2e/e2e.h"
 
 namespace {
@@ -90,6 +91,32 @@ TEST(SafetyE2E, ListedOnlyServesAListedStationAndRefusesAnUnlistedOne) {
   Ht again(s.dir, "again");
   ASSERT_TRUE(again.Start(s.port, "127.0.0.9", {"--do", "time"}));
   EXPECT_EQ(again.Wait(30000), 0) << again.Out();
+}
+
+TEST(SafetyE2E, UnlistedPeersThatNeverAnswerDoNotHoldUpListedStations) {
+  // TCP_TIMEOUT 60: a refusal that waited on the listener would keep the
+  // listed station out for a minute.
+  ProgramDir s("listed-silent", {"3=127.0.0.3"});
+  s.dir.Write("device.ini", e2e::Device_Ini(s.dir.Path(), s.port, 8, {"3=127.0.0.3"}, 60));
+  Server server(s.dir);
+  ASSERT_TRUE(server.Start(true, Headless(s.dir, {"--listed-only"}))) << server.Err();
+  std::vector<int> silent;
+  for (int i = 0; i < 6; ++i) {
+    const int sock = platform::Tcp_Socket_Open();
+    ASSERT_GT(sock, 0);
+    ASSERT_EQ(platform::Socket_Connect(sock, "127.0.0.1", s.port, "127.0.0.9", 5000), platform::SOCKET_OK);
+    silent.push_back(sock);
+  }
+  ASSERT_TRUE(server.Wait_For("connection from 127.0.0.9 refused", 10000)) << server.Out();
+  const std::uint64_t start = platform::Monotonic_Ms();
+  Ht listed(s.dir, "listed");
+  ASSERT_TRUE(listed.Start(s.port, "127.0.0.3", {"--do", "time"}));
+  EXPECT_EQ(listed.Wait(30000), 0) << listed.Out();
+  // Served while the silent peers still hold their refusals (5 s each at most).
+  EXPECT_LT(platform::Monotonic_Ms() - start, 20000u) << server.Out();
+  for (int sock : silent) platform::Socket_Close(sock);
+  ASSERT_TRUE(server.Signal(SIGTERM));
+  EXPECT_EQ(server.Wait(30000), 0) << server.Out();
 }
 
 TEST(SafetyE2E, ConfineRefusesDotDotAndSymbolicLinksOutOfTheDriveRoot) {
