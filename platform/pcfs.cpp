@@ -117,9 +117,16 @@ std::atomic<bool> g_confined{false};
 std::atomic<ConfineRefusalHook> g_refusal_hook{nullptr};
 std::atomic<void*> g_refusal_context{nullptr};
 
-// The roots of every mapped drive, A: to Z:.
+std::mutex g_extra_roots_mu;
+std::vector<std::string> g_extra_roots;
+
+// The roots of every mapped drive, A: to Z:, and the extra roots.
 std::vector<std::string> Mapped_Roots() {
   std::vector<std::string> roots;
+  {
+    std::lock_guard<std::mutex> lock(g_extra_roots_mu);
+    roots = g_extra_roots;
+  }
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     std::string root;
     if (Drive_Root(letter, &root)) roots.push_back(std::move(root));
@@ -134,7 +141,7 @@ bool Refuse_Path(const char* pc_path, const std::string& why) {
 
 // PC path to native path. *is_root tells that the path names a drive's root
 // folder or the system's root.
-bool Resolve(const char* pc_path, std::string* native, bool* is_root) {
+bool Resolve(const char* pc_path, std::string* native, bool* is_root, bool confine = true) {
   if (pc_path == nullptr || native == nullptr) return false;
   std::string s(pc_path);
   std::string base;
@@ -186,7 +193,7 @@ bool Resolve(const char* pc_path, std::string* native, bool* is_root) {
     }
     cur = std::move(cand);
   }
-  if (g_confined.load(std::memory_order_relaxed)) {
+  if (confine && g_confined.load(std::memory_order_relaxed)) {
     if (climbs_out) return Refuse_Path(pc_path, "\"..\" climbs above the root of drive " + std::string(1, Upper(s[0])) + ":");
     std::string why;
     if (!Inside_Roots(cur, Mapped_Roots(), &why)) return Refuse_Path(pc_path, why);
@@ -298,9 +305,20 @@ bool To_Native_Path(const char* pc_path, std::string* native) {
   return Resolve(pc_path, native, nullptr);
 }
 
+bool To_Native_Path_Unconfined(const char* pc_path, std::string* native) {
+  return Resolve(pc_path, native, nullptr, false);
+}
+
 void Set_Confined(bool on) { g_confined.store(on); }
 
 bool Confined() { return g_confined.load(); }
+
+void Set_Confine_Extra_Roots(const std::vector<std::string>& folders) {
+  std::lock_guard<std::mutex> lock(g_extra_roots_mu);
+  g_extra_roots.clear();
+  for (const std::string& f : folders)
+    if (!f.empty()) g_extra_roots.push_back(f);
+}
 
 void Set_Confine_Refusal_Hook(ConfineRefusalHook hook, void* context) {
   g_refusal_context.store(context);
@@ -313,7 +331,12 @@ bool Inside_Roots(const std::string& native, const std::vector<std::string>& roo
   std::vector<std::string> real_roots;
   for (const std::string& root : roots) {
     char buf[PATH_MAX];
-    if (::realpath(root.c_str(), buf) != nullptr) real_roots.emplace_back(buf);
+    if (::realpath(root.c_str(), buf) != nullptr) {
+      real_roots.emplace_back(buf);
+    } else if (::realpath(Parent_Of(root).c_str(), buf) != nullptr) {
+      // A file to be created (an error log before its first line).
+      real_roots.push_back(Join(buf, Last_Component(root)));
+    }
   }
   auto inside = [&real_roots](const std::string& real) {
     for (const std::string& root : real_roots) {
@@ -335,11 +358,15 @@ bool Inside_Roots(const std::string& native, const std::vector<std::string>& roo
   // The deepest part of the path that exists decides, with every link on it
   // followed; a dangling link is followed by hand to where it would lead.
   // The bound ends a loop of dangling links.
+  // The names below it that do not exist yet (no links among them) follow
+  // it in tail.
+  std::string tail;
   for (int step = 0; step < 64; ++step) {
     char buf[PATH_MAX];
     if (::realpath(p.c_str(), buf) != nullptr) {
-      if (inside(buf)) return true;
-      *why = native + " leads to " + buf + ", outside the drive roots";
+      const std::string real = tail.empty() ? std::string(buf) : Join(buf, tail);
+      if (inside(real)) return true;
+      *why = native + " leads to " + real + ", outside the drive roots";
       return false;
     }
     struct stat st;
@@ -352,7 +379,9 @@ bool Inside_Roots(const std::string& native, const std::vector<std::string>& roo
       continue;
     }
     const std::string parent = Parent_Of(p);
-    if (parent == p) break;
+    const std::string name = Last_Component(p);
+    if (parent == p || name == "..") break;  // ".." after a missing name fails anyway
+    if (!name.empty() && name != ".") tail = tail.empty() ? name : name + "/" + tail;
     p = parent;
   }
   *why = native + " cannot be traced to a drive root";

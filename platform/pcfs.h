@@ -76,6 +76,16 @@ bool Drive_Root(char letter, std::string* native_root);
 void Set_Confined(bool on);
 bool Confined();
 
+// Native paths that confinement allows besides the drive roots (a folder
+// with everything in it, or one file, also before it exists): the
+// operator's own paths from the configuration (working folder, error log
+// file), which no terminal chooses. Replaces the earlier list; any thread.
+void Set_Confine_Extra_Roots(const std::vector<std::string>& folders);
+
+// To_Native_Path without the confinement check, for the operator's own
+// configured paths.
+bool To_Native_Path_Unconfined(const char* pc_path, std::string* native);
+
 // Called once per refused path with the PC path and why (one line of text).
 // Runs on the thread that asked for the path; the hook must be thread-safe.
 using ConfineRefusalHook = void (*)(const char* pc_path, const char* why, void* context);

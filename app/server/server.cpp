@@ -205,6 +205,17 @@ bool HeadlessServer::Load_Configuration(std::string* why) {
     return false;
   }
   Apply_Settings_To_Globals(this);
+  if (config_.confine) {
+    // The operator's own paths stay usable wherever they lie: the working
+    // folder and the error log file are no terminal's choice.
+    std::vector<std::string> own;
+    for (const std::string& pc : {std::string(DefWorkFile, strnlen(DefWorkFile, sizeof DefWorkFile)),
+                                  std::string(DefErrorFile, strnlen(DefErrorFile, sizeof DefErrorFile))}) {
+      std::string native;
+      if (!pc.empty() && platform::To_Native_Path_Unconfined(pc.c_str(), &native)) own.push_back(native);
+    }
+    platform::Set_Confine_Extra_Roots(own);
+  }
   interface_type_ = Interface_From_If(GDeviceSettings.IF);
   if (interface_type_ < 0) {
     *why = std::string("device.ini: IF=") + GDeviceSettings.IF + " names no interface (RS232C, SCSI, ETHERNET)";

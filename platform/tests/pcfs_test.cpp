@@ -613,6 +613,7 @@ class PcFsConfined : public PcFs {
     platform::Set_Confined(true);
   }
   void TearDown() override {
+    platform::Set_Confine_Extra_Roots({});
     platform::Set_Confined(false);
     platform::Set_Confine_Refusal_Hook(nullptr, nullptr);
     PcFs::TearDown();
@@ -686,6 +687,24 @@ TEST_F(PcFsConfined, NativePathsOutsideEveryRootAreRefused) {
   refusals_.paths.clear();
   EXPECT_TRUE(Refused("Q:\\X"));
   EXPECT_TRUE(refusals_.paths.empty());
+}
+
+TEST_F(PcFsConfined, TheOperatorsOwnFoldersAreAllowedBesideTheRoots) {
+  const std::string log = (root_ / "outside" / "error.log").string();
+  EXPECT_TRUE(Refused(log.c_str()));
+  // The error log file alone, before it exists: created, and nothing beside it.
+  platform::Set_Confine_Extra_Roots({log});
+  std::FILE* f = platform::Open_PC_File(log.c_str(), "a");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(Refused((root_ / "outside" / "secret").c_str()));
+  // A folder with everything in it.
+  platform::Set_Confine_Extra_Roots({(root_ / "outside").string()});
+  EXPECT_FALSE(Refused((root_ / "outside" / "secret").c_str()));
+  EXPECT_TRUE(Refused((root_ / "outside2" / "x").c_str()));
+  std::string native;
+  platform::Set_Confine_Extra_Roots({});
+  EXPECT_TRUE(platform::To_Native_Path_Unconfined("C:\\..\\..\\X", &native));
 }
 
 TEST_F(PcFsConfined, ALoopOfDanglingLinksIsRefusedNotFollowedForever) {
