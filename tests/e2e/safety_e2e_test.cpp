@@ -161,6 +161,10 @@ TEST(SafetyE2E, ConfineRefusesDotDotAndSymbolicLinksOutOfTheDriveRoot) {
   send.Wait(30000);
   EXPECT_FALSE(fs::exists(outside.File("UP.DAT"))) << send.Out();
   EXPECT_TRUE(server.Wait_For("PC path C:\\OUT\\UP.DAT refused", 10000)) << server.Out();
+  // The error log lies outside drive C: but is the operator's own: written.
+  EXPECT_FALSE(e2e::Read_File(s.dir.File("error.log")).empty());
+  EXPECT_EQ(server.Out().find(" ending 76 "), std::string::npos) << server.Out();
+  EXPECT_EQ(server.Out().find("error.log refused"), std::string::npos) << server.Out();
 }
 
 TEST(SafetyE2E, JsonLogIsOneObjectPerLineWithConnectionRecords) {
