@@ -2,12 +2,34 @@
 // that logs what happens (the operator window comes later).
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
 #include "app/core/progdir.h"
 #include "app/server/check_config.h"
 #include "app/server/server.h"
+#include "platform/notify.h"
+
+namespace {
+
+// A switch from the environment: unset or empty is off, "1", "yes", "true"
+// or "on" is on, "0", "no", "false" or "off" is off; anything else is a
+// usage error (false).
+bool Environment_Switch(const char* name, bool* on) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return true;
+  const std::string v = value;
+  if (v.empty() || v == "0" || v == "no" || v == "false" || v == "off") return true;
+  if (v == "1" || v == "yes" || v == "true" || v == "on") {
+    *on = true;
+    return true;
+  }
+  std::cerr << "tarnel: " << name << "=" << v << " is neither 1 nor 0\n";
+  return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"tarnel - file exchange with handheld terminals"};
@@ -30,6 +52,23 @@ int main(int argc, char** argv) {
                  "Socket file for requests from other programs (tarnelctl) (default: a name made from the "
                  "program directory, in $XDG_RUNTIME_DIR/tarnel, else /run/tarnel for root, else "
                  "$TMPDIR/tarnel-UID); its folder must belong to this user and be writable by nobody else");
+  bool listed_only = false;
+  bool confine = false;
+  bool progress = false;
+  std::string log_format = "text";
+  app.add_flag("--listed-only", listed_only,
+               "Refuse TCP/IP connections from addresses that device.ini's [USE_IP] does not list (as a "
+               "connection beyond MAX_IO is refused) and log each; also TARNEL_LISTED_ONLY=1");
+  app.add_flag("--confine", confine,
+               "Keep every PC path that a terminal or a command line names inside the mapped drive roots "
+               "(TARNEL_DRIVES): '..' above a root and symbolic links out of the roots are refused as not "
+               "found and logged; also TARNEL_CONFINE=1");
+  app.add_option("--log-format", log_format,
+                 "text (default; with the journal's priority prefixes when standard output is the journal) "
+                 "or json (one JSON object per line)")
+      ->check(CLI::IsMember({"text", "json"}));
+  app.add_flag("--progress", progress,
+               "Log every percentage of a file, not only one line when it starts and one when it ends");
   app.add_option("--control-group", control_group,
                  "Also let the members of this group hand in requests (only this user and root may "
                  "otherwise); the socket and its folder then belong to the group");
@@ -38,8 +77,10 @@ int main(int argc, char** argv) {
       "standard error); 2 for a usage error; 3 when sessions did not end in time at the stop.\n"
       "Other programs hand in commands with tarnelctl (same --program-dir, or the same\n"
       "--control-socket). The commands run with this program's rights.\n"
+      "Environment: TARNEL_DRIVES maps drive letters to folders (C=/srv/tarnel); TARNEL_LISTED_ONLY=1\n"
+      "and TARNEL_CONFINE=1 switch on --listed-only and --confine.\n"
       "Example:\n"
-      "  tarnel --headless --program-dir /srv/tarnel");
+      "  tarnel --headless --program-dir /srv/tarnel --listed-only --confine");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -68,6 +109,13 @@ int main(int argc, char** argv) {
   config.program_dir = program_dir;
   config.control_socket = control_socket;
   config.control_group = control_group;
+  if (!Environment_Switch("TARNEL_LISTED_ONLY", &listed_only) || !Environment_Switch("TARNEL_CONFINE", &confine))
+    return 2;
+  config.listed_only = listed_only;
+  config.confine = confine;
+  config.progress = progress;
+  Parse_Log_Format(log_format, &config.log_format);
+  config.journal_prefixes = config.log_format == LogFormat::kText && platform::Stdout_Is_Journal();
   std::string why;
   if (!server.Start(config, &why)) return SERVER_CANNOT_START;
   return server.Run();

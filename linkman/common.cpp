@@ -12,6 +12,7 @@
 #include "platform/atomic.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
+#include "platform/socket.h"
 #include "platform/window.h"
 
 namespace tether {
@@ -24,8 +25,30 @@ short Run_Engine_Line(RS232_ROX& engine) { return engine.ROX_Start(1); }
 std::atomic<Session_Runner> g_session_runner{nullptr};
 std::atomic<Line_Runner> g_line_runner{nullptr};
 std::atomic<std::uint32_t> g_listen_pause_ms{1000};
+std::atomic<LinkEventHook> g_event_hook{nullptr};
+std::atomic<void*> g_event_context{nullptr};
 
 }  // namespace
+
+void Report_Link_Event(int kind, int ht, int session, int ending, const std::string& peer,
+                       const std::string& reason) {
+  const LinkEventHook hook = g_event_hook.load();
+  if (hook == nullptr) return;
+  LinkEvent e;
+  e.kind = kind;
+  e.ht = ht;
+  e.session = session;
+  e.ending = ending;
+  e.peer = peer.c_str();
+  e.reason = reason.c_str();
+  hook(e, g_event_context.load());
+}
+
+std::string Socket_Peer_Text(int s) {
+  char peer[platform::kAddressTextSize] = "";
+  if (platform::Socket_Peer_Address(s, peer, sizeof peer) == platform::SOCKET_OK && peer[0] != '\0') return peer;
+  return "an address that cannot be told";
+}
 
 void Notify(int code) {
   platform::Post_Message(platform::Load(HandleForTetherToMainWindow), WM_TETHER_STATUS, 0,
@@ -171,4 +194,9 @@ int Session_Running(unsigned char type) {
     default:
       return 0;
   }
+}
+
+void Set_Link_Event_Hook(LinkEventHook hook, void* context) {
+  tether::g_event_context.store(context);
+  tether::g_event_hook.store(hook);
 }

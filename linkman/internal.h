@@ -39,6 +39,12 @@ void Wait_Pumping(const std::function<bool()>& done, std::uint32_t step_ms);
 int End_Running_Hts(int last, const std::function<bool(int)>& running, const std::function<void(int)>& reap,
                     std::uint32_t timeout_ms, std::uint32_t step_ms);
 
+// Hands a connection event to the installed hook, if any.
+void Report_Link_Event(int kind, int ht, int session, int ending, const std::string& peer,
+                       const std::string& reason = "");
+// The peer address of connected socket s as text; "an address that cannot
+// be told" when the system does not say.
+std::string Socket_Peer_Text(int s);
 // Changes the connection count (index 263 of TCPIP_Connections) atomically,
 // never below 0. HT threads and the listener change it concurrently.
 void Add_To_Count(int delta);
@@ -87,7 +93,9 @@ int End_Tcpip_Sessions(std::uint32_t timeout_ms);
 // 31-byte "No More Connection <max_io>" message, the wait for the HT's
 // answer (TCP_TIMEOUT seconds) and the final frame. Always closes the
 // connection and lowers the count by one at its end.
-void Refuse_Connection(int s, int max_io);
+// limit_ms bounds the wait for the answer below TCP_TIMEOUT (0: no wait at
+// all, the refusal is sent and the connection closed).
+void Refuse_Connection(int s, int max_io, std::uint32_t limit_ms = UINT32_MAX);
 
 // TCP_TIMEOUT in seconds from device.ini [ETHERNET] (60 when the key is
 // absent; 0 and a message box when device.ini is missing).

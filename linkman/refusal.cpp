@@ -1,6 +1,7 @@
 // Turning away a TCP/IP connection beyond MAX_IO: the link manager writes
 // the refusal to the socket itself, waits for the HT's answer and ends the
 // connection.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,14 +102,15 @@ int Refusal_Timeout_Seconds() {
   return seconds > 86400 ? 86400 : static_cast<int>(seconds);
 }
 
-void Refuse_Connection(int s, int max_io) {
+void Refuse_Connection(int s, int max_io, std::uint32_t limit_ms) {
   char text[kTextSize] = {};
   std::snprintf(text, sizeof text, "No More Connection %d", max_io);
   std::uint8_t message[kMessageSize] = {kRefusalCode, 0, static_cast<std::uint8_t>(kTextSize)};
   std::memcpy(message + kFrameSize, text, kTextSize);
 
-  const std::uint64_t deadline =
-      platform::Monotonic_Ms() + static_cast<std::uint64_t>(Refusal_Timeout_Seconds()) * 1000;
+  const std::uint64_t wait_ms =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(Refusal_Timeout_Seconds()) * 1000, limit_ms);
+  const std::uint64_t deadline = platform::Monotonic_Ms() + wait_ms;
   if (Send_All(s, message, sizeof message, deadline) && Await_Answer(s, deadline)) {
     const std::uint8_t end[kFrameSize] = {kEndCode};
     Send_All(s, end, sizeof end, deadline);

@@ -70,6 +70,8 @@ void Report_Hangups() {
 }
 
 void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running) {
+  const std::string peer = "IO box " + std::to_string(n - 1);
+  Report_Link_Event(LINK_EVENT_CONNECTED, n, 0, 0, peer);
   engine->SessionCount = 0;
   engine->HTNumber = n;
   const short ending = Current_Session_Runner()(*engine, channel);
@@ -88,6 +90,7 @@ void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running
   platform::Store(info.AbortFromGUI, 0);
   platform::Store(info.BusyFlag, 0);
   delete engine;
+  Report_Link_Event(LINK_EVENT_DISCONNECTED, n, 0, ending, peer);
   running->store(false, std::memory_order_release);
 }
 

@@ -1,11 +1,15 @@
 // The TCP/IP session: start, the listener thread with its connection slot
 // table, the per-HT threads and the stop.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "channel/mux32.h"
 #include "engine/rox32.h"
@@ -17,6 +21,16 @@
 #include "platform/profile.h"
 #include "platform/socket.h"
 #include "tcpip/netport.h"
+
+namespace tether {
+namespace {
+std::atomic<bool> g_listed_only{false};
+}  // namespace
+}  // namespace tether
+
+void Set_Listed_Only(bool on) { tether::g_listed_only.store(on); }
+
+bool Listed_Only() { return tether::g_listed_only.load(); }
 
 namespace tether {
 
@@ -48,6 +62,10 @@ constexpr std::uint32_t kAcceptBackoffFirstMs = 100;
 constexpr std::uint32_t kAcceptBackoffMaxMs = 1000;
 // How long a new connection waits for the idle session it replaces to end.
 constexpr std::uint64_t kReplaceWaitMs = 2000;
+// Refusals of unlisted peers that may wait for an answer at once, and how
+// long each waits at most; beyond that many a refusal is sent without waiting.
+constexpr std::size_t kMaxRefusalThreads = 4;
+constexpr std::uint32_t kUnlistedRefusalWaitMs = 5000;
 // How often the listener looks for idle HTs whose connection is gone.
 constexpr std::uint64_t kLostIdleCheckMs = 1000;
 
@@ -88,6 +106,14 @@ struct TcpipState {
   char address[kListedStations + 1][kAddressSize];
   bool present[kListedStations + 1];
   SlotRecord slots[kSlotRecords];
+  // Refusals of unlisted peers in progress (listed-only), each on a thread
+  // of its own so that a peer that never answers cannot hold up the
+  // listener. Listener and stop only.
+  struct Refusal {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Refusal> refusals;
 };
 
 std::mutex g_threads_mu;
@@ -153,15 +179,70 @@ void Clear_Slots(TcpipState& st) {
   }
 }
 
+
+// Whether connection s comes from the address that [USE_IP] lists for its
+// station number n: the TCP/IP driver gives a listed address its key as n,
+// so that entry names the peer exactly, as the driver compares it.
+bool Listed_Peer(int n, int s, const std::string& ini, std::string* peer_text) {
+  char peer[platform::kAddressTextSize] = "";
+  if (platform::Socket_Peer_Address(s, peer, sizeof peer) != platform::SOCKET_OK || peer[0] == '\0') {
+    *peer_text = Socket_Peer_Text(s);
+    return false;
+  }
+  *peer_text = peer;
+  if (n < 1 || n > MAX_HT) return false;
+  char key[8];
+  std::snprintf(key, sizeof key, "%d", n);
+  char value[kIniLine];
+  platform::Get_Private_Profile_String("USE_IP", key, kNotFound, value, sizeof value, ini.c_str());
+  return std::strcmp(value, kNotFound) != 0 && std::strcmp(value, peer) == 0;
+}
+
+// Joins the refusal threads that have ended (all of them with all, waiting
+// for each: their waits are bounded).
+void Reap_Refusals(TcpipState& st, bool all) {
+  for (auto it = st.refusals.begin(); it != st.refusals.end();) {
+    if (!all && !it->done->load()) {
+      ++it;
+      continue;
+    }
+    if (it->thread.joinable()) it->thread.join();
+    it = st.refusals.erase(it);
+  }
+}
+
+// Turns away connection s of an unlisted peer (already counted) as a
+// surplus connection is, on a thread of its own when one is free.
+void Refuse_Unlisted(TcpipState& st, int s, int max_io) {
+  Reap_Refusals(st, false);
+  if (st.refusals.size() < kMaxRefusalThreads) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    try {
+      std::thread t([s, max_io, done] {
+        Refuse_Connection(s, max_io, kUnlistedRefusalWaitMs);
+        done->store(true);
+      });
+      st.refusals.push_back({std::move(t), done});
+      return;
+    } catch (const std::system_error&) {
+      // No thread: refuse without waiting, below.
+    }
+  }
+  Refuse_Connection(s, max_io, 0);
+}
+
 // ---- Per-HT thread -----------------------------------------------------------
 
 void Ht_Thread(int n, RS232_ROX* engine, int channel, HtRecord* rec) {
   // The greeting exchange runs here, before the engine's session, rather than
   // on the listener: an HT that is slow to answer must not hold up the
   // accepts of the HTs connecting behind it. Its result is not examined.
+  const std::string peer = Socket_Peer_Text(channel);
+  Report_Link_Event(LINK_EVENT_CONNECTED, n, 0, 0, peer);
   HandShake_Accept(channel);
   engine->SessionCount = 0;
   engine->HTNumber = n;
+  const int session = engine->SessionCount;
   const short ending = Current_Session_Runner()(*engine, channel);
   {
     std::lock_guard<std::mutex> lock(g_channel_mu);
@@ -176,6 +257,7 @@ void Ht_Thread(int n, RS232_ROX* engine, int channel, HtRecord* rec) {
   platform::Store(info.BusyFlag, 0);
   Add_To_Count(-1);
   delete engine;
+  Report_Link_Event(LINK_EVENT_DISCONNECTED, n, session, ending, peer);
   rec->running.store(false, std::memory_order_release);
 }
 
@@ -410,6 +492,17 @@ void Listener_Thread(TcpipState* state) {
       Close(s, kCloseAtOnce);
       continue;
     }
+    if (g_listed_only.load()) {
+      std::string peer;
+      if (!Listed_Peer(n, s, Device_Ini_Path(), &peer)) {
+        // Turned away as a surplus connection is; the station it would have
+        // had is left alone.
+        Report_Link_Event(LINK_EVENT_REFUSED, 0, 0, 0, peer, "the address is not listed in [USE_IP] (listed-only)");
+        Add_To_Count(1);
+        Refuse_Unlisted(st, s, max_io);
+        continue;
+      }
+    }
     bool was_marked = platform::Load(Mark(n)) != 0;
     if (!Reap(st, n)) {
       if (was_marked) {
@@ -429,6 +522,8 @@ void Listener_Thread(TcpipState* state) {
     }
     if (!was_marked) platform::Store(Mark(n), 1);
     if (refuse) {
+      Report_Link_Event(LINK_EVENT_REFUSED, n, 0, 0, Socket_Peer_Text(s),
+                        "MAX_IO=" + std::to_string(max_io) + " connections are served already");
       Add_To_Count(1);
       Refuse_Connection(s, max_io);
       if (!was_marked) platform::Store(Mark(n), 0);
@@ -530,6 +625,7 @@ int Stop_Tcpip() {
   }
   st.listener_ended.store(false);
   if (st.listener.joinable()) st.listener.join();
+  Reap_Refusals(st, true);
 
   // 4. Reset the status records and command buffers.
   for (int n = 1; n <= MAX_HT; ++n) {

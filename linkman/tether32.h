@@ -79,6 +79,32 @@ int Stop_A_Session(unsigned char type, unsigned int ignored);
 // ended and joined); -1 while the TCP/IP or SCSI link still runs.
 int End_Remaining_Sessions(std::uint32_t timeout_ms);
 
+// Listed-only mode (off unless the server switches it on): a TCP/IP
+// connection whose peer address is not the [USE_IP] entry of the station
+// number it gets is turned away as a connection beyond MAX_IO is (the
+// "No More Connection" refusal), with one log line naming the address. Any
+// thread may switch it; the listener reads it per connection.
+void Set_Listed_Only(bool on);
+bool Listed_Only();
+
+// Connection events for the operator's log: an HT connected (before its
+// greeting), its connection ended (with the ending code of its session),
+// or a connection was turned away (reason says why). peer is the address
+// text ("127.0.0.3"), or "IO box N" on SCSI; both texts live only for the
+// call. Called on the link manager's own threads (listener and HT threads),
+// so the hook must be thread-safe and quick; none is installed by default.
+enum LinkEventKind : int { LINK_EVENT_CONNECTED = 1, LINK_EVENT_DISCONNECTED = 2, LINK_EVENT_REFUSED = 3 };
+struct LinkEvent {
+  int kind = 0;
+  int ht = 0;          // 0 for a refusal before any HT number was given
+  int session = 0;     // the engine's session number on this connection
+  int ending = 0;      // LINK_EVENT_DISCONNECTED: the session's ending code
+  const char* peer = "";
+  const char* reason = "";
+};
+using LinkEventHook = void (*)(const LinkEvent& event, void* context);
+void Set_Link_Event_Hook(LinkEventHook hook, void* context);
+
 // 1 while a session of that type runs (between a successful start and its
 // stop), else 0.
 int Session_Running(unsigned char type);

@@ -1,6 +1,7 @@
 #include "platform/notify.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -54,6 +55,31 @@ std::string Monotonic_Usec_Field() {
   const unsigned long long usec =
       static_cast<unsigned long long>(ts.tv_sec) * 1000000ULL + static_cast<unsigned long long>(ts.tv_nsec) / 1000ULL;
   return "MONOTONIC_USEC=" + std::to_string(usec);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool Journal_Stream_Matches(const char* journal_stream, unsigned long long device, unsigned long long inode) {
+  if (journal_stream == nullptr || journal_stream[0] == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long dev = std::strtoull(journal_stream, &end, 10);
+  if (errno != 0 || end == journal_stream || *end != ':') return false;
+  const char* ino_text = end + 1;
+  const unsigned long long ino = std::strtoull(ino_text, &end, 10);
+  if (errno != 0 || end == ino_text || *end != '\0') return false;
+  return dev == device && ino == inode;
+}
+
+bool Stdout_Is_Journal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (stream == nullptr) return false;
+  struct stat st;
+  if (::fstat(STDOUT_FILENO, &st) != 0) return false;
+  return Journal_Stream_Matches(stream, static_cast<unsigned long long>(st.st_dev),
+                                static_cast<unsigned long long>(st.st_ino));
 }
 
 }  // namespace platform

@@ -18,4 +18,13 @@ bool Notify_Service_Manager(const std::string& state, std::string* why = nullptr
 // service manager wants with RELOADING=1.
 std::string Monotonic_Usec_Field();
 
+// Whether standard output is the journal's stream: JOURNAL_STREAM holds
+// "DEVICE:INODE" of the stream the service manager connected, and only when
+// standard output is still that file (not redirected by a script on the
+// way) are journal priority prefixes meant for it.
+bool Stdout_Is_Journal();
+// The comparison alone: journal_stream as JOURNAL_STREAM holds it (null or
+// malformed: false) against a device and inode.
+bool Journal_Stream_Matches(const char* journal_stream, unsigned long long device, unsigned long long inode);
+
 }  // namespace platform

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <limits>
 #include <mutex>
 #include <unordered_map>
@@ -112,14 +113,41 @@ bool Find_Case_Variant(const std::string& dir, const std::string& name, std::str
   return any;
 }
 
+std::atomic<bool> g_confined{false};
+std::atomic<ConfineRefusalHook> g_refusal_hook{nullptr};
+std::atomic<void*> g_refusal_context{nullptr};
+
+std::mutex g_extra_roots_mu;
+std::vector<std::string> g_extra_roots;
+
+// The roots of every mapped drive, A: to Z:, and the extra roots.
+std::vector<std::string> Mapped_Roots() {
+  std::vector<std::string> roots;
+  {
+    std::lock_guard<std::mutex> lock(g_extra_roots_mu);
+    roots = g_extra_roots;
+  }
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    std::string root;
+    if (Drive_Root(letter, &root)) roots.push_back(std::move(root));
+  }
+  return roots;
+}
+
+bool Refuse_Path(const char* pc_path, const std::string& why) {
+  if (ConfineRefusalHook hook = g_refusal_hook.load()) hook(pc_path, why.c_str(), g_refusal_context.load());
+  return false;
+}
+
 // PC path to native path. *is_root tells that the path names a drive's root
 // folder or the system's root.
-bool Resolve(const char* pc_path, std::string* native, bool* is_root) {
+bool Resolve(const char* pc_path, std::string* native, bool* is_root, bool confine = true) {
   if (pc_path == nullptr || native == nullptr) return false;
   std::string s(pc_path);
   std::string base;
   std::size_t pos = 0;
   bool drive = false;
+  bool climbs_out = false;
   if (s.size() >= 2 && Is_Letter(s[0]) && s[1] == ':') {
     if (!Drive_Root(s[0], &base)) return false;
     drive = true;
@@ -138,7 +166,10 @@ bool Resolve(const char* pc_path, std::string* native, bool* is_root) {
       if (drive && part == ".") {
         // stays in the same folder
       } else if (drive && part == "..") {
-        if (!parts.empty()) parts.pop_back();  // the drive root's parent is the root
+        if (!parts.empty())
+          parts.pop_back();
+        else
+          climbs_out = true;  // the drive root's parent is the root, unless confined
       } else {
         parts.push_back(std::move(part));
       }
@@ -161,6 +192,11 @@ bool Resolve(const char* pc_path, std::string* native, bool* is_root) {
       }
     }
     cur = std::move(cand);
+  }
+  if (confine && g_confined.load(std::memory_order_relaxed)) {
+    if (climbs_out) return Refuse_Path(pc_path, "\"..\" climbs above the root of drive " + std::string(1, Upper(s[0])) + ":");
+    std::string why;
+    if (!Inside_Roots(cur, Mapped_Roots(), &why)) return Refuse_Path(pc_path, why);
   }
   if (is_root != nullptr) *is_root = parts.empty() && (drive || base == "/");
   *native = cur;
@@ -267,6 +303,89 @@ bool Drive_Root(char letter, std::string* native_root) {
 
 bool To_Native_Path(const char* pc_path, std::string* native) {
   return Resolve(pc_path, native, nullptr);
+}
+
+bool To_Native_Path_Unconfined(const char* pc_path, std::string* native) {
+  return Resolve(pc_path, native, nullptr, false);
+}
+
+void Set_Confined(bool on) { g_confined.store(on); }
+
+bool Confined() { return g_confined.load(); }
+
+void Set_Confine_Extra_Roots(const std::vector<std::string>& folders) {
+  std::lock_guard<std::mutex> lock(g_extra_roots_mu);
+  g_extra_roots.clear();
+  for (const std::string& f : folders)
+    if (!f.empty()) g_extra_roots.push_back(f);
+}
+
+void Set_Confine_Refusal_Hook(ConfineRefusalHook hook, void* context) {
+  g_refusal_context.store(context);
+  g_refusal_hook.store(hook);
+}
+
+bool Inside_Roots(const std::string& native, const std::vector<std::string>& roots, std::string* why) {
+  std::string dummy;
+  if (why == nullptr) why = &dummy;
+  std::vector<std::string> real_roots;
+  for (const std::string& root : roots) {
+    char buf[PATH_MAX];
+    if (::realpath(root.c_str(), buf) != nullptr) {
+      real_roots.emplace_back(buf);
+    } else if (::realpath(Parent_Of(root).c_str(), buf) != nullptr) {
+      // A file to be created (an error log before its first line).
+      real_roots.push_back(Join(buf, Last_Component(root)));
+    }
+  }
+  auto inside = [&real_roots](const std::string& real) {
+    for (const std::string& root : real_roots) {
+      if (root == "/" || real == root) return true;
+      if (real.size() > root.size() && real.compare(0, root.size(), root) == 0 && real[root.size()] == '/')
+        return true;
+    }
+    return false;
+  };
+  std::string p = native.empty() ? std::string(".") : native;
+  if (p[0] != '/') {
+    std::string cwd;
+    if (!Get_Current_Folder(&cwd)) {
+      *why = "the current folder cannot be told";
+      return false;
+    }
+    p = Join(cwd, p);
+  }
+  // The deepest part of the path that exists decides, with every link on it
+  // followed; a dangling link is followed by hand to where it would lead.
+  // The bound ends a loop of dangling links.
+  // The names below it that do not exist yet (no links among them) follow
+  // it in tail.
+  std::string tail;
+  for (int step = 0; step < 64; ++step) {
+    char buf[PATH_MAX];
+    if (::realpath(p.c_str(), buf) != nullptr) {
+      const std::string real = tail.empty() ? std::string(buf) : Join(buf, tail);
+      if (inside(real)) return true;
+      *why = native + " leads to " + real + ", outside the drive roots";
+      return false;
+    }
+    struct stat st;
+    if (::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      char target[PATH_MAX];
+      const ssize_t n = ::readlink(p.c_str(), target, sizeof target - 1);
+      if (n <= 0) break;
+      target[n] = '\0';
+      p = target[0] == '/' ? std::string(target) : Join(Parent_Of(p), target);
+      continue;
+    }
+    const std::string parent = Parent_Of(p);
+    const std::string name = Last_Component(p);
+    if (parent == p || name == "..") break;  // ".." after a missing name fails anyway
+    if (!name.empty() && name != ".") tail = tail.empty() ? name : name + "/" + tail;
+    p = parent;
+  }
+  *why = native + " cannot be traced to a drive root";
+  return false;
 }
 
 bool Has_Wildcards(const char* text) {

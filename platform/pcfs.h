@@ -65,6 +65,38 @@ bool To_Native_Path(const char* pc_path, std::string* native);
 // Native root folder of drive letter (either case); false when unmapped.
 bool Drive_Root(char letter, std::string* native_root);
 
+// Confinement (off by default). While on, every PC path must stay inside the
+// root folders of the mapped drives (Drive_Root of A: to Z:) after symbolic
+// links are followed: a ".." that would climb above a drive's root (instead
+// of stopping at the root), a native absolute or relative path outside every
+// root, and a symbolic link (also a dangling one) that leads out of them are
+// refused as if they named a drive that does not exist (FS_NO_DRIVE,
+// To_Native_Path false), so the engine reports the path as not found. Each
+// refusal is handed to the refusal hook. Safe to switch from any thread.
+void Set_Confined(bool on);
+bool Confined();
+
+// Native paths that confinement allows besides the drive roots (a folder
+// with everything in it, or one file, also before it exists): the
+// operator's own paths from the configuration (working folder, error log
+// file), which no terminal chooses. Replaces the earlier list; any thread.
+void Set_Confine_Extra_Roots(const std::vector<std::string>& folders);
+
+// To_Native_Path without the confinement check, for the operator's own
+// configured paths.
+bool To_Native_Path_Unconfined(const char* pc_path, std::string* native);
+
+// Called once per refused path with the PC path and why (one line of text).
+// Runs on the thread that asked for the path; the hook must be thread-safe.
+using ConfineRefusalHook = void (*)(const char* pc_path, const char* why, void* context);
+void Set_Confine_Refusal_Hook(ConfineRefusalHook hook, void* context);
+
+// The confinement rule alone, on a native path: true when native (absolute,
+// or relative to the current folder) lies inside one of the roots once
+// every symbolic link on it is followed; *why says why not. Roots that do
+// not exist hold nothing.
+bool Inside_Roots(const std::string& native, const std::vector<std::string>& roots, std::string* why);
+
 // True when text holds '*' or '?'.
 bool Has_Wildcards(const char* text);
 

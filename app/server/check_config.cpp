@@ -247,7 +247,9 @@ int Check_Configuration(std::ostream& out) {
     if (platform::Listen_Address_From_Environment(listen, sizeof listen) && !platform::Is_Ipv4_Address(listen))
       f.Error(std::string("TARNEL_LISTEN=") + listen + " is not an IPv4 address");
     if (GStationIpTable.count == 0)
-      f.Warning("device.ini: [USE_IP] lists no station; every connection is refused");
+      f.Warning("device.ini: [USE_IP] lists no station; with --listed-only (TARNEL_LISTED_ONLY=1, as the "
+                "packaged service runs) every connection is refused, without it terminals get the lowest "
+                "free numbers");
   }
   if (core_text::Same_Text(d.IF, "RS232C")) {
     const std::string port = Upper(d.Port);

@@ -61,5 +61,11 @@ struct DataCopyCall {
   std::uint32_t tag = 0;
   std::string data;
   int reply = 0;
+  // Control requests: data holds the JSON request, reply_text gets the JSON
+  // reply, and watch is set when the connection is to stay open for the
+  // log records that follow.
+  bool control = false;
+  std::string reply_text;
+  bool watch = false;
 };
 constexpr platform::UINT WM_DATA_COPY = platform::WM_USER + 74;  // the platform's WM_COPYDATA stand-in

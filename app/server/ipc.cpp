@@ -15,6 +15,10 @@
 namespace {
 
 constexpr char kMagic[4] = {'T', 'D', 'C', '1'};
+constexpr char kControlMagic[4] = {'T', 'D', 'C', '2'};
+constexpr std::size_t kControlHeader = 8;  // magic, length
+// How long a watcher may take to accept one record before it is dropped.
+constexpr int kWatcherSendMs = 50;
 constexpr std::size_t kHeader = 12;  // magic, tag, length
 constexpr int kRequestTimeoutMs = 2000;
 
@@ -167,6 +171,69 @@ int Send_Data_Copy(const std::string& socket_path, std::uint32_t tag, const std:
   return result;
 }
 
+bool Send_Control_Frame(int s, const std::string& body, int timeout_ms) {
+  if (body.size() > kDataCopyMaxData) return false;
+  const std::uint64_t deadline = platform::Monotonic_Ms() + static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms);
+  std::string frame(kControlHeader, '\0');
+  std::memcpy(frame.data(), kControlMagic, 4);
+  Put32(reinterpret_cast<unsigned char*>(frame.data()) + 4, static_cast<std::uint32_t>(body.size()));
+  frame += body;
+  return platform::Unix_Send_All(s, frame.data(), frame.size(), Left_Of(deadline)) == static_cast<long>(frame.size());
+}
+
+namespace {
+
+// One control frame from s into *body: 1, or a DataCopyClientResult.
+int Read_Control_Frame(int s, std::string* body, int timeout_ms) {
+  const std::uint64_t deadline = platform::Monotonic_Ms() + static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms);
+  unsigned char header[kControlHeader];
+  const long got = platform::Unix_Recv_All(s, header, sizeof header, timeout_ms);
+  if (got == platform::UNIX_CLOSED) return DCC_REFUSED;
+  if (got != static_cast<long>(sizeof header)) return DCC_NO_ANSWER;
+  if (std::memcmp(header, kControlMagic, 4) != 0) return DCC_REFUSED;
+  const std::uint32_t length = Get32(header + 4);
+  if (length > kDataCopyMaxData) return DCC_REFUSED;
+  body->assign(length, '\0');
+  if (length > 0 && platform::Unix_Recv_All(s, body->data(), length, Left_Of(deadline)) != static_cast<long>(length))
+    return DCC_NO_ANSWER;
+  return 1;
+}
+
+}  // namespace
+
+ControlConnection::~ControlConnection() { Close(); }
+
+void ControlConnection::Close() {
+  if (socket_ >= 0) platform::Unix_Close(socket_);
+  socket_ = -1;
+}
+
+int ControlConnection::Request(const std::string& socket_path, const std::string& request, std::string* reply,
+                               int timeout_ms) {
+  Close();
+  if (request.size() > kDataCopyMaxData) return DCC_BAD_REQUEST;
+  const std::uint64_t deadline = platform::Monotonic_Ms() + static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms);
+  const int s = platform::Unix_Connect(socket_path, timeout_ms);
+  if (s == platform::UNIX_NO_PEER) return DCC_NO_INSTANCE;
+  if (s == platform::UNIX_DENIED) return DCC_NOT_PERMITTED;
+  if (s < 0) return DCC_NO_ANSWER;
+  socket_ = s;
+  if (!Send_Control_Frame(s, request, Left_Of(deadline))) {
+    Close();
+    return DCC_REFUSED;
+  }
+  const int r = Read_Control_Frame(s, reply, Left_Of(deadline));
+  if (r != 1) Close();
+  return r;
+}
+
+int ControlConnection::Next(std::string* frame, int timeout_ms) {
+  if (socket_ < 0) return DCC_REFUSED;
+  const int r = Read_Control_Frame(socket_, frame, timeout_ms);
+  if (r == DCC_REFUSED) Close();
+  return r;
+}
+
 DataCopyServer::~DataCopyServer() {
   // Stop belongs on the window thread; this is the last resort.
   if (thread_.joinable()) {
@@ -235,40 +302,94 @@ void DataCopyServer::Serve() {
     const int c = platform::Unix_Accept(listening_, -1);
     if (c == platform::UNIX_CLOSED || c == platform::UNIX_FAILED) break;
     if (c < 0) continue;
-    Serve_One(c);
-    platform::Unix_Close(c);
+    if (Serve_One(c)) platform::Unix_Close(c);
   }
+  Drop_Watchers();
   done_.store(true);
 }
 
-void DataCopyServer::Serve_One(int c) {
+bool DataCopyServer::Serve_One(int c) {
   platform::UnixPeer peer;
   if (!platform::Unix_Peer(c, &peer)) {
     if (log_) log_("data-copy connection refused: the system does not tell who made it");
-    return;
+    return true;
   }
   if (!Data_Copy_Peer_Allowed(peer.uid, peer.gid, own_uid_, group_)) {
     if (log_)
       log_("data-copy request refused: uid " + std::to_string(peer.uid) + " pid " + std::to_string(peer.pid) +
            " is not allowed (only uid " + std::to_string(own_uid_) + ", root" +
            (group_ >= 0 ? " and group " + group_name_ : std::string()) + ")");
-    return;
+    return true;
   }
   const std::uint64_t deadline = platform::Monotonic_Ms() + kRequestTimeoutMs;
+  // The magic tells a data-copy request from a control request.
   unsigned char header[kHeader];
-  if (platform::Unix_Recv_All(c, header, kHeader, kRequestTimeoutMs) != static_cast<long>(kHeader)) return;
-  if (std::memcmp(header, kMagic, 4) != 0) return;
+  if (platform::Unix_Recv_All(c, header, 4, kRequestTimeoutMs) != 4) return true;
+  if (std::memcmp(header, kControlMagic, 4) == 0) return Serve_Control(c, deadline);
+  if (std::memcmp(header, kMagic, 4) != 0) return true;
+  if (platform::Unix_Recv_All(c, header + 4, kHeader - 4, Left_Of(deadline)) != static_cast<long>(kHeader - 4))
+    return true;
   const std::uint32_t length = Get32(header + 8);
-  if (length > kDataCopyMaxData) return;
+  if (length > kDataCopyMaxData) return true;
   DataCopyCall call;
   call.tag = Get32(header + 4);
   call.data.resize(length);
   if (length > 0 && platform::Unix_Recv_All(c, call.data.data(), length, Left_Of(deadline)) != static_cast<long>(length))
-    return;
+    return true;
   // Handled on the window thread; a window that is gone answers nothing.
-  if (!platform::Send_Message(window_, WM_DATA_COPY, 0, reinterpret_cast<platform::LPARAM>(&call))) return;
+  if (!platform::Send_Message(window_, WM_DATA_COPY, 0, reinterpret_cast<platform::LPARAM>(&call))) return true;
   unsigned char reply[8];
   std::memcpy(reply, kMagic, 4);
   Put32(reply + 4, static_cast<std::uint32_t>(call.reply));
   platform::Unix_Send_All(c, reply, sizeof reply, kRequestTimeoutMs);
+  return true;
+}
+
+bool DataCopyServer::Serve_Control(int c, std::uint64_t deadline) {
+  unsigned char length_bytes[4];
+  if (platform::Unix_Recv_All(c, length_bytes, 4, Left_Of(deadline)) != 4) return true;
+  const std::uint32_t length = Get32(length_bytes);
+  if (length > kDataCopyMaxData) return true;
+  DataCopyCall call;
+  call.control = true;
+  call.data.resize(length);
+  if (length > 0 && platform::Unix_Recv_All(c, call.data.data(), length, Left_Of(deadline)) != static_cast<long>(length))
+    return true;
+  if (!platform::Send_Message(window_, WM_DATA_COPY, 0, reinterpret_cast<platform::LPARAM>(&call))) return true;
+  if (!call.watch) {
+    Send_Control_Frame(c, call.reply_text, kRequestTimeoutMs);
+    return true;
+  }
+  // The reply goes out under the lock, so no record overtakes it.
+  std::lock_guard<std::mutex> lock(watchers_mu_);
+  if (static_cast<int>(watchers_.size()) >= kMaxWatchers) {
+    Send_Control_Frame(c, R"({"ok":false,"error":"too many connections watch already"})", kRequestTimeoutMs);
+    return true;
+  }
+  if (!Send_Control_Frame(c, call.reply_text, kRequestTimeoutMs)) return true;
+  watchers_.push_back(c);
+  return false;
+}
+
+void DataCopyServer::Broadcast(const std::string& body) {
+  std::lock_guard<std::mutex> lock(watchers_mu_);
+  for (auto it = watchers_.begin(); it != watchers_.end();) {
+    if (Send_Control_Frame(*it, body, kWatcherSendMs)) {
+      ++it;
+      continue;
+    }
+    platform::Unix_Close(*it);
+    it = watchers_.erase(it);
+  }
+}
+
+int DataCopyServer::Watchers() const {
+  std::lock_guard<std::mutex> lock(watchers_mu_);
+  return static_cast<int>(watchers_.size());
+}
+
+void DataCopyServer::Drop_Watchers() {
+  std::lock_guard<std::mutex> lock(watchers_mu_);
+  for (int w : watchers_) platform::Unix_Close(w);
+  watchers_.clear();
 }

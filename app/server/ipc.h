@@ -11,8 +11,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/window.h"
 
@@ -44,6 +46,34 @@ enum DataCopyClientResult : int {
 
 // Largest data block of one request.
 constexpr std::uint32_t kDataCopyMaxData = 65536;
+
+// Control requests (docs/datacopy_socket.md, "Control requests"): a JSON
+// object in a frame of its own magic ("TDC2", length, text) on the same
+// socket and through the same checks; the reply is one such frame, and a
+// watch request is followed by one frame per log record until either side
+// closes.
+class ControlConnection {
+ public:
+  ControlConnection() = default;
+  ~ControlConnection();
+  ControlConnection(const ControlConnection&) = delete;
+  ControlConnection& operator=(const ControlConnection&) = delete;
+
+  // Connects, sends request and reads the reply into *reply, all within
+  // timeout_ms. 1 when a reply came, else a DataCopyClientResult. The
+  // connection stays open for Next (watch).
+  int Request(const std::string& socket_path, const std::string& request, std::string* reply, int timeout_ms);
+  // The next frame of a watch into *frame: 1, DCC_NO_ANSWER when none came
+  // within timeout_ms, DCC_REFUSED when the server closed the connection.
+  int Next(std::string* frame, int timeout_ms);
+  void Close();
+
+ private:
+  int socket_ = -1;
+};
+
+// Writes one control frame; false when it could not go whole within timeout_ms.
+bool Send_Control_Frame(int s, const std::string& body, int timeout_ms);
 
 // Sends one request to the tarnel serving socket_path and returns its reply
 // (0 or 1) or a DataCopyClientResult. Waits at most timeout_ms.
@@ -91,9 +121,19 @@ class DataCopyServer {
   // dispatched while waiting).
   void Stop();
 
+  // Sends body as one control frame to every watching connection; a
+  // watcher that does not take it within a few milliseconds is dropped.
+  // Any thread.
+  void Broadcast(const std::string& body);
+  // How many connections watch now.
+  int Watchers() const;
+
  private:
   void Serve();
-  void Serve_One(int connection);
+  // False when the connection was kept (a watcher).
+  bool Serve_One(int connection);
+  bool Serve_Control(int connection, std::uint64_t deadline);
+  void Drop_Watchers();
 
   int listening_ = -1;
   std::string path_;
@@ -104,4 +144,9 @@ class DataCopyServer {
   platform::HWND window_ = nullptr;
   std::thread thread_;
   std::atomic<bool> done_{false};
+  mutable std::mutex watchers_mu_;
+  std::vector<int> watchers_;
 };
+
+// Most connections that may watch at once.
+constexpr int kMaxWatchers = 16;

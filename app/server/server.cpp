@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/notify.h"
+#include "platform/pcfs.h"
 #include "platform/signals.h"
 #include "platform/socket.h"
 
@@ -26,7 +27,7 @@ namespace {
 
 // The RS-232C driver's diagnostics (open failures, line errors) as log lines.
 void Serial_Trace_To_Log(const char* text, void* server) {
-  static_cast<HeadlessServer*>(server)->Log(Time_Text(platform::Get_Local_Time()) + " RS232C " + text);
+  static_cast<HeadlessServer*>(server)->Note(LOG_PRIORITY_WARNING, "serial", std::string("RS232C ") + text);
 }
 
 constexpr int kRs232 = 0;
@@ -64,11 +65,24 @@ bool Device_Ini_Exists() {
   return std::filesystem::is_regular_file(Program_File("device.ini"), ec);
 }
 
+std::int64_t Pc_File_Size(const std::string& pc_path) {
+  platform::FileStat st{};
+  if (platform::Stat_PC(pc_path.c_str(), &st) != platform::FS_OK || st.is_dir) return -1;
+  return static_cast<std::int64_t>(st.size);
+}
+
+const char* Direction_Name(int direction) {
+  return direction == 1 ? "send" : direction == 2 ? "receive" : "";
+}
+
 }  // namespace
 
-HeadlessServer::HeadlessServer(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+HeadlessServer::HeadlessServer(std::ostream& out, std::ostream& err)
+    : out_(out), err_(err), log_(out), tracker_(Pc_File_Size) {}
 
 HeadlessServer::~HeadlessServer() {
+  Set_Link_Event_Hook(nullptr, nullptr);
+  platform::Set_Confine_Refusal_Hook(nullptr, nullptr);
   data_copy_.Stop();
   if (signals_) platform::End_Stop_Signal_Watch();
   platform::Set_Message_Box_Handler({});
@@ -80,9 +94,54 @@ HeadlessServer::~HeadlessServer() {
   }
 }
 
-void HeadlessServer::Log(const std::string& line) {
-  std::lock_guard<std::mutex> lock(log_mu_);
-  out_ << line << std::endl;
+void HeadlessServer::Note(int priority, const std::string& event, const std::string& text,
+                          const LogFields& fields) {
+  const platform::LocalTime now = platform::Get_Local_Time();
+  log_.Write(now, priority, event, text, fields);
+  if (data_copy_.Watchers() > 0) {
+    LogWriter json(out_);
+    json.Set_Format(LogFormat::kJson);
+    data_copy_.Broadcast(json.Format_Line(now, priority, event, text, fields));
+  }
+}
+
+void HeadlessServer::On_Link_Event(const LinkEvent& e, void* self) {
+  auto* server = static_cast<HeadlessServer*>(self);
+  const std::string peer = e.peer ? e.peer : "";
+  LogFields fields{{"peer", peer}};
+  if (e.kind == LINK_EVENT_REFUSED) {
+    if (e.ht > 0) fields.emplace_back("ht", std::int64_t{e.ht});
+    fields.emplace_back("reason", std::string(e.reason ? e.reason : ""));
+    server->Note(LOG_PRIORITY_WARNING, "refuse", "connection from " + peer + " refused: " + (e.reason ? e.reason : ""),
+                 fields);
+    return;
+  }
+  if (e.ht >= 1 && e.ht <= MAX_HT) {
+    std::lock_guard<std::mutex> lock(server->stations_mu_);
+    Station& st = server->stations_[e.ht];
+    st.seen = true;
+    st.address = peer;
+    st.session = e.session;
+  }
+  fields.emplace_back("ht", std::int64_t{e.ht});
+  fields.emplace_back("session", std::int64_t{e.session});
+  const std::string head = "HT " + std::to_string(e.ht) + " session " + std::to_string(e.session) + " ";
+  if (e.kind == LINK_EVENT_CONNECTED) {
+    server->Note(LOG_PRIORITY_INFO, "connect", head + "connected from " + peer, fields);
+    return;
+  }
+  fields.emplace_back("code", std::int64_t{e.ending});
+  fields.emplace_back("text", Ending_Text(e.ending));
+  std::string text = head + "disconnected from " + peer + " (ending " + std::to_string(e.ending);
+  const std::string ending_text = Ending_Text(e.ending);
+  if (!ending_text.empty()) text += " " + ending_text;
+  server->Note(LOG_PRIORITY_INFO, "disconnect", text + ")", fields);
+}
+
+void HeadlessServer::On_Confine_Refusal(const char* pc_path, const char* why, void* self) {
+  static_cast<HeadlessServer*>(self)->Note(
+      LOG_PRIORITY_WARNING, "confine", std::string("PC path ") + pc_path + " refused: " + why,
+      {{"path", std::string(pc_path)}, {"reason", std::string(why)}});
 }
 
 bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
@@ -93,13 +152,19 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
     data_copy_.Stop();
     return false;
   };
+  log_.Set_Format(config.log_format);
+  log_.Set_Journal_Prefixes(config.journal_prefixes);
+  Set_Listed_Only(config.listed_only);
+  platform::Set_Confined(config.confine);
+  Set_Link_Event_Hook(&HeadlessServer::On_Link_Event, this);
+  platform::Set_Confine_Refusal_Hook(&HeadlessServer::On_Confine_Refusal, this);
   if (!config.program_dir.empty() && !Set_Program_Directory(config.program_dir))
     return fail("program directory " + config.program_dir + " is not a folder that can be used");
   const std::string dir = Get_Program_Directory();
 
   // Message boxes become log lines; they never wait for anybody.
   platform::Set_Message_Box_Handler([this](const std::string& text, const std::string& caption, unsigned flags) {
-    Log(Time_Text(platform::Get_Local_Time()) + " message " + caption + ": " + text);
+    Note(LOG_PRIORITY_WARNING, "message", caption + ": " + text);
     return (flags & 0x0F) == platform::MB_YESNO ? platform::IDYES : platform::IDOK;
   });
 
@@ -116,9 +181,9 @@ bool HeadlessServer::Start(const ServerConfig& config, std::string* why) {
   std::string ipc_why;
   const int ipc = data_copy_.Start(
       socket_path, config.control_group, this,
-      [this](const std::string& line) { Log(Time_Text(platform::Get_Local_Time()) + " " + line); }, &ipc_why);
+      [this](const std::string& line) { Note(LOG_PRIORITY_WARNING, "control", line); }, &ipc_why);
   if (ipc == 0)
-    Log(Time_Text(platform::Get_Local_Time()) + " data-copy socket " + socket_path + " is served by another instance");
+    Note(LOG_PRIORITY_INFO, "server", "data-copy socket " + socket_path + " is served by another instance");
   else if (ipc < 0)
     return fail("data-copy socket " + socket_path + ": " + ipc_why);
   if (ipc == 1) requests_on_ = "; requests on " + socket_path;
@@ -140,6 +205,17 @@ bool HeadlessServer::Load_Configuration(std::string* why) {
     return false;
   }
   Apply_Settings_To_Globals(this);
+  if (config_.confine) {
+    // The operator's own paths stay usable wherever they lie: the working
+    // folder and the error log file are no terminal's choice.
+    std::vector<std::string> own;
+    for (const std::string& pc : {std::string(DefWorkFile, strnlen(DefWorkFile, sizeof DefWorkFile)),
+                                  std::string(DefErrorFile, strnlen(DefErrorFile, sizeof DefErrorFile))}) {
+      std::string native;
+      if (!pc.empty() && platform::To_Native_Path_Unconfined(pc.c_str(), &native)) own.push_back(native);
+    }
+    platform::Set_Confine_Extra_Roots(own);
+  }
   interface_type_ = Interface_From_If(GDeviceSettings.IF);
   if (interface_type_ < 0) {
     *why = std::string("device.ini: IF=") + GDeviceSettings.IF + " names no interface (RS232C, SCSI, ETHERNET)";
@@ -166,30 +242,33 @@ bool HeadlessServer::Start_Link(std::string* why) {
     const int port = Listening_Port(Session_Type(interface_type_));
     where += " port " + (port > 0 ? std::to_string(port) : std::string(GDeviceSettings.PORTNO));
   }
-  Log(Time_Text(platform::Get_Local_Time()) + " serving " + where + " from " + Get_Program_Directory() +
-      requests_on_);
+  std::string safety;
+  if (config_.listed_only) safety = "listed stations only";
+  if (config_.confine) safety += std::string(safety.empty() ? "" : ", ") + "PC paths confined to the drive roots";
+  if (!safety.empty()) safety = " (" + safety + ")";
+  Note(LOG_PRIORITY_INFO, "server", "serving " + where + " from " + Get_Program_Directory() + safety + requests_on_);
   return true;
 }
 
 void HeadlessServer::Reload() {
   const std::string now = Time_Text(platform::Get_Local_Time());
-  Log(now + " SIGHUP: reading the configuration again");
+  Note(LOG_PRIORITY_INFO, "reload", "SIGHUP: reading the configuration again");
   platform::Notify_Service_Manager("RELOADING=1\n" + platform::Monotonic_Usec_Field());
   Stop_Link_Manager();
   const int left = End_Remaining_Sessions(config_.end_wait_ms);
   if (left != 0) {
     // A session that does not end still holds its station; a new link
     // beside it would serve that station twice.
-    Log(Time_Text(platform::Get_Local_Time()) + " " + std::to_string(left) +
+    Note(LOG_PRIORITY_WARNING, "server", std::to_string(left) +
         " session(s) did not end in time; stopping");
     exit_status_ = SERVER_UNCLEAN_END;
     quit_ = true;
     return;
   }
-  Log(Time_Text(platform::Get_Local_Time()) + " reading device.ini and panelset.ini");
+  Note(LOG_PRIORITY_INFO, "server", "reading device.ini and panelset.ini");
   std::string why;
   if (!Load_Configuration(&why) || !Start_Link(&why)) {
-    Log(Time_Text(platform::Get_Local_Time()) + " cannot serve with the new configuration: " + why);
+    Note(LOG_PRIORITY_ERROR, "server", "cannot serve with the new configuration: " + why);
     err_ << "tarnel: " << why << std::endl;
     exit_status_ = SERVER_CANNOT_START;
     quit_ = true;
@@ -249,7 +328,7 @@ void HeadlessServer::Start_Link_Manager() {
 void HeadlessServer::Stop_Link_Manager() {
   if (!link_running_) return;
   link_running_ = false;
-  Log(Time_Text(platform::Get_Local_Time()) + " stopping the Link Manager");
+  Note(LOG_PRIORITY_INFO, "server", "stopping the Link Manager");
   if (Stop_A_Session(Session_Type(interface_type_), Session_Arg(interface_type_)) < 0)
     platform::Message_Box("Error Stopping LinkManager", "Message Box");
   for (int ht = 1; ht <= MAX_HT; ++ht) {
@@ -279,7 +358,7 @@ void HeadlessServer::Shutdown() {
   Stop_Link_Manager();
   const int left = End_Remaining_Sessions(config_.end_wait_ms);
   if (left > 0) {
-    Log(Time_Text(platform::Get_Local_Time()) + " " + std::to_string(left) + " session(s) did not end in time");
+    Note(LOG_PRIORITY_WARNING, "server", std::to_string(left) + " session(s) did not end in time");
     exit_status_ = SERVER_UNCLEAN_END;
   }
   data_copy_.Stop();
@@ -287,20 +366,20 @@ void HeadlessServer::Shutdown() {
     platform::End_Stop_Signal_Watch();
     signals_ = false;
   }
-  Log(Time_Text(platform::Get_Local_Time()) + " stopped");
+  Note(LOG_PRIORITY_INFO, "server", "stopped");
 }
 
 void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
-  const platform::LocalTime now = platform::Get_Local_Time();
   InfoHT info{};
   if (ht >= 1 && ht <= MAX_HT) info = Snapshot_Of(static_cast<int>(ht));
   if (ht == 0) last_link_code_ = static_cast<int>(value);
-  Log(Status_Line(now, ht, value, info));
+  for (const StatusEvent& e : tracker_.On_Status(ht, value, info, platform::Monotonic_Ms())) Log_Status_Event(e);
   Notify_Status(false);
   if (ht == 0 && link_running_ && !closing_ && Ends_The_Link_Code(static_cast<int>(value), interface_type_)) {
     // Nobody can reach the server any more; a service manager restarts it.
-    Log(Time_Text(now) + " the link ended by itself (" + std::to_string(value) + " " +
-        Ending_Text(static_cast<int>(value)) + "); stopping with status 1");
+    Note(LOG_PRIORITY_ERROR, "link-ended",
+         "the link ended by itself (" + std::to_string(value) + " " + Ending_Text(static_cast<int>(value)) +
+             "); stopping with status 1");
     exit_status_ = SERVER_CANNOT_START;
     quit_ = true;
   }
@@ -310,6 +389,153 @@ void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
     else if (ht != 0 && Opens_Error_Window(info))
       Log_Error_Window(Detail_Log_Path(), static_cast<int>(ht), Ending_Text(info.Index).c_str());
   }
+}
+
+void HeadlessServer::Log_Status_Event(const StatusEvent& e) {
+  if (e.ht >= 1 && e.ht <= MAX_HT) {
+    std::lock_guard<std::mutex> lock(stations_mu_);
+    Station& st = stations_[e.ht];
+    st.seen = true;
+    st.session = e.session;
+    switch (e.kind) {
+      case StatusEvent::kFileStarted:
+      case StatusEvent::kProgress:
+        st.direction = Direction_Name(e.direction);
+        st.file = e.file;
+        st.percent = e.percent;
+        break;
+      case StatusEvent::kFileEnded:
+        st.direction.clear();
+        break;
+      case StatusEvent::kSessionEnded:
+        st.last_code = e.code;
+        break;
+      default:
+        break;
+    }
+  }
+  LogFields fields;
+  std::string event;
+  int priority = LOG_PRIORITY_INFO;
+  if (e.ht > 0) {
+    fields.emplace_back("ht", std::int64_t{e.ht});
+    fields.emplace_back("session", std::int64_t{e.session});
+  }
+  switch (e.kind) {
+    case StatusEvent::kLinkEnding:
+      event = "link";
+      fields.emplace_back("code", std::int64_t{e.code});
+      fields.emplace_back("text", Ending_Text(e.code));
+      if (e.code != 0) priority = LOG_PRIORITY_ERROR;
+      break;
+    case StatusEvent::kFileStarted:
+    case StatusEvent::kProgress:
+      event = e.kind == StatusEvent::kFileStarted ? "file-start" : "progress";
+      fields.emplace_back("direction", std::string(Direction_Name(e.direction)));
+      fields.emplace_back("file", e.file);
+      fields.emplace_back("percent", std::int64_t{e.percent});
+      break;
+    case StatusEvent::kFileEnded:
+      event = "file-end";
+      fields.emplace_back("direction", std::string(Direction_Name(e.direction)));
+      fields.emplace_back("file", e.file);
+      fields.emplace_back("percent", std::int64_t{e.percent});
+      fields.emplace_back("result", std::string(e.complete ? "complete" : "failed"));
+      if (e.bytes >= 0) fields.emplace_back("bytes", std::int64_t{e.bytes});
+      fields.emplace_back("seconds", e.seconds);
+      if (e.bytes > 0) fields.emplace_back("mbps", Megabytes_Per_Second(e.bytes, e.seconds));
+      if (e.code >= 0) {
+        fields.emplace_back("code", std::int64_t{e.code});
+        fields.emplace_back("text", Ending_Text(e.code));
+      }
+      if (!e.complete) priority = LOG_PRIORITY_WARNING;
+      break;
+    case StatusEvent::kSessionEnded: {
+      event = "ending";
+      fields.emplace_back("code", std::int64_t{e.code});
+      fields.emplace_back("text", Ending_Text(e.code));
+      InfoHT record{};
+      record.Mode = 0;
+      record.Index = static_cast<std::uint16_t>(e.code);
+      if (Opens_Error_Window(record)) priority = LOG_PRIORITY_ERROR;
+      break;
+    }
+    default:
+      event = "status";
+      fields.emplace_back("mode", std::int64_t{e.mode});
+      fields.emplace_back("value", std::int64_t{e.value});
+      break;
+  }
+  const std::string text = Event_Text(e);
+  if (e.kind == StatusEvent::kProgress && !config_.progress) {
+    // Not for the log, but those who watch see every percentage.
+    if (data_copy_.Watchers() > 0) {
+      LogWriter json(out_);
+      json.Set_Format(LogFormat::kJson);
+      data_copy_.Broadcast(json.Format_Line(platform::Get_Local_Time(), priority, event, text, fields));
+    }
+    return;
+  }
+  Note(priority, event, text, fields);
+}
+
+std::vector<StationStatus> HeadlessServer::Stations() {
+  std::vector<StationStatus> out;
+  std::lock_guard<std::mutex> lock(stations_mu_);
+  for (int ht = 1; ht <= MAX_HT; ++ht) {
+    const InfoHT& info = Info_Of(ht);
+    const bool busy = platform::Load(info.BusyFlag) != 0;
+    const bool waiting = platform::Load(info.WaitingGUICommand) != 0;
+    const bool linked =
+        interface_type_ == kTcpip && ht < TCPIP_HANGUP_BASE && platform::Load(TCPIP_Connections[ht]) != 0;
+    const Station& st = stations_[ht];
+    if (!busy && !waiting && !linked && !st.seen) continue;
+    StationStatus s;
+    s.ht = ht;
+    s.address = st.address;
+    if (s.address.empty() && interface_type_ == kRs232) s.address = "RS-232C";
+    s.state = busy ? "busy" : waiting ? "waiting" : linked ? "connected" : "gone";
+    s.direction = st.direction;
+    s.file = st.file;
+    s.percent = st.percent;
+    s.last_code = st.last_code;
+    s.last_text = st.last_code >= 0 ? Ending_Text(st.last_code) : "";
+    s.session = st.session;
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+std::string HeadlessServer::Control_Request(const std::string& text, bool* watch) {
+  *watch = false;
+  ControlRequest r;
+  std::string why;
+  if (!Parse_Control_Request(text, &r, &why)) return Error_Reply(why);
+  if (r.request == "status") return Status_Reply(Interface_Name(interface_type_), Stations());
+  if (r.request == "watch") {
+    *watch = true;
+    return Ok_Reply("watching");
+  }
+  if (interface_type_ == kRs232 && r.ht != 1) return Error_Reply("on RS-232C the terminal is HT 1");
+  if (r.request == "run") {
+    if (Check_Command_Line(r.line, &why) != 0) return Error_Reply("the line was not handed in: " + why);
+    std::string data = r.line;
+    data.push_back('\0');
+    if (Handle_Data_Copy(Data_Copy_Tag(DC_COMMAND, static_cast<std::uint8_t>(r.ht - 1)), data.data(), data.size(),
+                         *this) != 1)
+      return Error_Reply("HT " + std::to_string(r.ht) + " did not take the line");
+    Note(LOG_PRIORITY_INFO, "run", "HT " + std::to_string(r.ht) + " command line handed in: " + r.line,
+         {{"ht", std::int64_t{r.ht}}, {"line", r.line}});
+    return Ok_Reply("HT " + std::to_string(r.ht) + " has the line");
+  }
+  // abort
+  InfoHT& info = Info_Of(r.ht);
+  if (platform::Load(info.BusyFlag) == 0 && platform::Load(info.WaitingGUICommand) == 0)
+    return Error_Reply("HT " + std::to_string(r.ht) + " has no session to abort");
+  platform::Store(info.AbortFromGUI, 1);
+  Note(LOG_PRIORITY_WARNING, "abort", "HT " + std::to_string(r.ht) + " asked to end its session",
+       {{"ht", std::int64_t{r.ht}}});
+  return Ok_Reply("HT " + std::to_string(r.ht) + " asked to end its session");
 }
 
 void HeadlessServer::Notify_Status(bool force, const std::string& extra) {
@@ -337,7 +563,7 @@ void HeadlessServer::Handle(const platform::Message& m) {
       On_Status(m.wParam, m.lParam);
       break;
     case WM_ONESHOT_END:
-      Log(Time_Text(platform::Get_Local_Time()) + " one-shot session ended");
+      Note(LOG_PRIORITY_INFO, "server", "one-shot session ended");
       quit_ = true;
       break;
     case WM_SERVER_SIGNAL: {
@@ -348,10 +574,10 @@ void HeadlessServer::Handle(const platform::Message& m) {
       const char* name = m.wParam == SIGINT ? "SIGINT" : "SIGTERM";
       if (closing_ || quit_) {
         // A second signal while stopping: give up waiting for the sessions.
-        Log(Time_Text(platform::Get_Local_Time()) + " " + name + " again: ending at once");
+        Note(LOG_PRIORITY_WARNING, "server", std::string(name) + " again: ending at once");
         std::_Exit(SERVER_UNCLEAN_END);
       }
-      Log(Time_Text(platform::Get_Local_Time()) + " " + name + ": stopping");
+      Note(LOG_PRIORITY_INFO, "server", std::string(name) + ": stopping");
       quit_ = true;
       break;
     }
@@ -360,7 +586,10 @@ void HeadlessServer::Handle(const platform::Message& m) {
       break;
     case WM_DATA_COPY: {
       auto* call = reinterpret_cast<DataCopyCall*>(m.lParam);
-      call->reply = Handle_Data_Copy(call->tag, call->data.data(), call->data.size(), *this);
+      if (call->control)
+        call->reply_text = Control_Request(call->data, &call->watch);
+      else
+        call->reply = Handle_Data_Copy(call->tag, call->data.data(), call->data.size(), *this);
       break;
     }
     default:

@@ -23,9 +23,14 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/server/datacopy.h"
+#include "app/server/control.h"
 #include "app/server/ipc.h"
+#include "app/server/log_writer.h"
+#include "app/server/status_line.h"
+#include "linkman/tether32.h"
 #include "platform/window.h"
 
 struct ServerConfig {
@@ -34,6 +39,11 @@ struct ServerConfig {
   std::string control_group;        // group whose members may hand in requests too; empty: none
   bool watch_signals = true;        // SIGINT/SIGTERM stop, SIGHUP reloads
   std::uint32_t end_wait_ms = 90000;  // how long sessions may take to end at exit
+  bool listed_only = false;         // refuse TCP/IP peers that [USE_IP] does not list
+  bool confine = false;             // keep every PC path inside the mapped drive roots
+  LogFormat log_format = LogFormat::kText;
+  bool journal_prefixes = false;    // "<3>", "<4>", "<6>" in front of text lines
+  bool progress = false;            // a log line per percentage, not only per file start and end
 };
 
 // Exit statuses of the server.
@@ -69,8 +79,15 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
   bool Link_Manager_Running() const override { return link_running_; }
   void Start_Link_Manager() override;
 
-  // Writes one log line (thread-safe).
-  void Log(const std::string& line);
+  // Writes one log line, the time in front (thread-safe).
+  void Log(const std::string& text) { Note(LOG_PRIORITY_INFO, "server", text); }
+  // Writes one log record (text or JSON, see log_writer.h) and hands it to
+  // the connections that watch (thread-safe).
+  void Note(int priority, const std::string& event, const std::string& text, const LogFields& fields = {});
+
+  // A control request (control.h) on the window thread: the JSON reply, and
+  // *watch set when the connection is to receive the records that follow.
+  std::string Control_Request(const std::string& text, bool* watch);
 
  private:
   void Stop_Link_Manager();
@@ -83,6 +100,10 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
   // again; a configuration that cannot serve ends the server with status 1.
   void Reload();
   void On_Status(platform::WPARAM ht, platform::LPARAM value);
+  void Log_Status_Event(const StatusEvent& e);
+  static void On_Link_Event(const LinkEvent& e, void* self);
+  static void On_Confine_Refusal(const char* pc_path, const char* why, void* self);
+  std::vector<StationStatus> Stations();
   // Sends STATUS= to the service manager when the counts changed (always
   // with force), with extra fields ("READY=1\n") in front.
   void Notify_Status(bool force, const std::string& extra = {});
@@ -91,7 +112,21 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
 
   std::ostream& out_;
   std::ostream& err_;
-  std::mutex log_mu_;
+  LogWriter log_;
+  StatusTracker tracker_;
+  // What status and watch tell about each HT beyond the shared table; the
+  // addresses come from the link manager's threads.
+  struct Station {
+    bool seen = false;
+    std::string address;
+    std::string direction;
+    std::string file;
+    int percent = 0;
+    int last_code = -1;
+    int session = 0;
+  };
+  std::mutex stations_mu_;
+  Station stations_[MAX_HT + 1];
   ServerConfig config_;
   int interface_type_ = -1;     // 0 RS-232C, 1 SCSI, 2 TCP/IP
   bool link_running_ = false;

@@ -76,3 +76,12 @@ TEST(NotifyFields, MonotonicUsecIsANumber) {
 }
 
 }  // namespace
+
+TEST(JournalStream, MatchesOnlyTheExactDeviceAndInode) {
+  EXPECT_TRUE(platform::Journal_Stream_Matches("8:12345", 8, 12345));
+  EXPECT_FALSE(platform::Journal_Stream_Matches("8:12345", 8, 12346));
+  EXPECT_FALSE(platform::Journal_Stream_Matches("9:12345", 8, 12345));
+  for (const char* bad : {"", "8", "8:", ":12345", "8:12345x", "x:1", "8;12345"})
+    EXPECT_FALSE(platform::Journal_Stream_Matches(bad, 8, 12345)) << bad;
+  EXPECT_FALSE(platform::Journal_Stream_Matches(nullptr, 8, 12345));
+}

@@ -589,3 +589,141 @@ TEST_F(NamedLocks, ALockDiesWithItsProcess) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Confinement to the drive roots
+
+namespace {
+
+struct Refusals {
+  std::vector<std::string> paths;
+  static void Hook(const char* pc_path, const char*, void* self) {
+    static_cast<Refusals*>(self)->paths.emplace_back(pc_path);
+  }
+};
+
+class PcFsConfined : public PcFs {
+ protected:
+  void SetUp() override {
+    PcFs::SetUp();
+    fs::create_directories(root_ / "outside");
+    Write(root_ / "outside" / "secret", "secret");
+    Write(root_ / "c" / "DATA" / "IN.DAT", "in");
+    platform::Set_Confine_Refusal_Hook(&Refusals::Hook, &refusals_);
+    platform::Set_Confined(true);
+  }
+  void TearDown() override {
+    platform::Set_Confine_Extra_Roots({});
+    platform::Set_Confined(false);
+    platform::Set_Confine_Refusal_Hook(nullptr, nullptr);
+    PcFs::TearDown();
+  }
+  bool Refused(const char* pc) {
+    std::string native;
+    return !platform::To_Native_Path(pc, &native);
+  }
+  Refusals refusals_;
+};
+
+}  // namespace
+
+TEST_F(PcFsConfined, DotDotAboveTheDriveRootIsRefusedAndReported) {
+  FsResult why = platform::FS_OK;
+  EXPECT_EQ(platform::Open_PC_File("C:\\..\\..\\etc\\passwd", "rb", &why), nullptr);
+  EXPECT_EQ(why, platform::FS_NO_DRIVE);
+  ASSERT_EQ(refusals_.paths.size(), 1u);
+  EXPECT_EQ(refusals_.paths[0], "C:\\..\\..\\etc\\passwd");
+  EXPECT_TRUE(Refused("C:\\DATA\\..\\..\\X"));
+  // ".." that stays inside is an ordinary path.
+  EXPECT_EQ(Native("C:\\DATA\\..\\DATA\\IN.DAT"), C() + "/DATA/IN.DAT");
+  EXPECT_EQ(Native("c:\\data\\in.dat"), C() + "/DATA/IN.DAT");
+}
+
+TEST_F(PcFsConfined, WithoutConfinementDotDotStopsAtTheRoot) {
+  platform::Set_Confined(false);
+  EXPECT_EQ(Native("C:\\..\\..\\DATA\\IN.DAT"), C() + "/DATA/IN.DAT");
+  EXPECT_TRUE(refusals_.paths.empty());
+}
+
+TEST_F(PcFsConfined, SymbolicLinksLeavingTheRootsAreRefused) {
+  fs::create_directory_symlink(root_ / "outside", root_ / "c" / "OUT");
+  fs::create_symlink(root_ / "outside" / "secret", root_ / "c" / "SECRET.TXT");
+  // A dangling link: writing through it would create a file outside.
+  fs::create_symlink(root_ / "outside" / "new.txt", root_ / "c" / "NEW.TXT");
+  platform::FileStat st{};
+  EXPECT_EQ(platform::Stat_PC("C:\\OUT\\secret", &st), platform::FS_NO_DRIVE);
+  EXPECT_EQ(platform::Open_PC_File("C:\\SECRET.TXT", "rb"), nullptr);
+  EXPECT_EQ(platform::Open_PC_File("C:\\NEW.TXT", "wb"), nullptr);
+  EXPECT_FALSE(fs::exists(root_ / "outside" / "new.txt"));
+  EXPECT_EQ(platform::Make_PC_Dir("C:\\OUT\\SUB"), platform::FS_NO_DRIVE);
+  EXPECT_FALSE(fs::exists(root_ / "outside" / "SUB"));
+  platform::DirSearch search;
+  platform::FoundEntry found;
+  EXPECT_FALSE(search.First("C:\\OUT\\*.*", &found));
+  EXPECT_GE(refusals_.paths.size(), 5u);
+}
+
+TEST_F(PcFsConfined, LinksBetweenMappedDrivesAndInsideARootAreServed) {
+  Write(root_ / "d" / "SHARED.TXT", "shared");
+  fs::create_symlink(root_ / "d" / "SHARED.TXT", root_ / "c" / "SHARED.TXT");
+  fs::create_directory_symlink(root_ / "c" / "DATA", root_ / "c" / "ALIAS");
+  std::FILE* f = platform::Open_PC_File("C:\\SHARED.TXT", "rb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  f = platform::Open_PC_File("C:\\ALIAS\\NEWFILE.DAT", "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(fs::exists(root_ / "c" / "DATA" / "NEWFILE.DAT"));
+  EXPECT_TRUE(refusals_.paths.empty());
+}
+
+TEST_F(PcFsConfined, NativePathsOutsideEveryRootAreRefused) {
+  EXPECT_TRUE(Refused((root_ / "outside" / "secret").c_str()));
+  EXPECT_TRUE(Refused("\\etc\\passwd"));
+  EXPECT_FALSE(Refused((root_ / "c" / "DATA" / "IN.DAT").c_str()));
+  // A relative path counts from the current folder, which is outside here.
+  EXPECT_TRUE(Refused("..\\..\\etc\\passwd"));
+  // A drive that is not mapped stays "no drive" without a refusal.
+  refusals_.paths.clear();
+  EXPECT_TRUE(Refused("Q:\\X"));
+  EXPECT_TRUE(refusals_.paths.empty());
+}
+
+TEST_F(PcFsConfined, TheOperatorsOwnFoldersAreAllowedBesideTheRoots) {
+  const std::string log = (root_ / "outside" / "error.log").string();
+  EXPECT_TRUE(Refused(log.c_str()));
+  // The error log file alone, before it exists: created, and nothing beside it.
+  platform::Set_Confine_Extra_Roots({log});
+  std::FILE* f = platform::Open_PC_File(log.c_str(), "a");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(Refused((root_ / "outside" / "secret").c_str()));
+  // A folder with everything in it.
+  platform::Set_Confine_Extra_Roots({(root_ / "outside").string()});
+  EXPECT_FALSE(Refused((root_ / "outside" / "secret").c_str()));
+  EXPECT_TRUE(Refused((root_ / "outside2" / "x").c_str()));
+  std::string native;
+  platform::Set_Confine_Extra_Roots({});
+  EXPECT_TRUE(platform::To_Native_Path_Unconfined("C:\\..\\..\\X", &native));
+}
+
+TEST_F(PcFsConfined, ALoopOfDanglingLinksIsRefusedNotFollowedForever) {
+  fs::create_symlink(root_ / "c" / "B", root_ / "c" / "A");
+  fs::create_symlink(root_ / "c" / "A", root_ / "c" / "B");
+  EXPECT_EQ(platform::Open_PC_File("C:\\A", "wb"), nullptr);
+}
+
+TEST(InsideRoots, RootPrefixesMatchWholeComponentsOnly) {
+  const fs::path base = fs::temp_directory_path() / ("tarnel-inside-" + std::to_string(::getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base / "srv");
+  fs::create_directories(base / "srv2");
+  std::string why;
+  EXPECT_TRUE(platform::Inside_Roots((base / "srv" / "new" / "file").string(), {(base / "srv").string()}, &why));
+  EXPECT_FALSE(platform::Inside_Roots((base / "srv2" / "file").string(), {(base / "srv").string()}, &why));
+  EXPECT_NE(why.find("outside"), std::string::npos) << why;
+  EXPECT_FALSE(platform::Inside_Roots((base / "srv" / ".." / "srv2").string(), {(base / "srv").string()}, &why));
+  EXPECT_FALSE(platform::Inside_Roots((base / "srv").string(), {(base / "missing").string()}, &why));
+  EXPECT_TRUE(platform::Inside_Roots("/etc", {"/"}, &why));
+  fs::remove_all(base);
+}

@@ -7,6 +7,7 @@ unit=$1
 exe=$2
 fail=0
 for line in 'Type=notify' 'User=tarnel' 'Environment=TARNEL_DRIVES=C=/srv/tarnel' 'WorkingDirectory=/srv/tarnel' \
+            'Environment=TARNEL_LISTED_ONLY=1' 'Environment=TARNEL_CONFINE=1' \
             'ProtectSystem=strict' 'ReadWritePaths=/srv/tarnel' 'PrivateTmp=yes' 'NoNewPrivileges=yes' \
             'ProtectHome=yes' 'CapabilityBoundingSet=' 'Restart=on-failure'; do
   grep -qxF "$line" "$unit" || { echo "unit lacks $line"; fail=1; }
