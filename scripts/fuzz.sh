@@ -14,7 +14,8 @@ TARGET is a fuzz target's name (the .cpp files of fuzz/ without the
 extension, plus packet_fixsum and htsim_packet_fixsum), or "all" for every
 one of them. SECONDS is the fuzzing time of each target. --jobs N runs N
 targets at once (default 1). Prints, per target, the executions, the
-coverage reached and the result.
+coverage reached and the result. TARNEL_FUZZ_BUILD names another build
+folder than build/fuzz.
 USAGE
 }
 jobs=1
@@ -41,12 +42,16 @@ else
   targets=$target
 fi
 
-build=build/fuzz
+build=${TARNEL_FUZZ_BUILD:-build/fuzz}
 [ -f /root/.ccache.env ] && . /root/.ccache.env
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNEL_FUZZ=ON "${launcher[@]}" >/dev/null
+  # Light optimisation and line tables only: fast to build, enough for the
+  # sanitizers' stack traces.
+  cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNEL_FUZZ=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
+    "${launcher[@]}" >/dev/null
 fi
 build_targets=()
 for t in $targets; do build_targets+=("fuzz_$t"); done
