@@ -3,6 +3,8 @@
 // temporary files and the current folder.
 #include "platform/pcfs.h"
 
+#include "platform/faults.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,6 +54,102 @@ std::string Parent_Of(const std::string& native) {
   if (k == std::string::npos) return ".";
   if (k == 0) return "/";
   return native.substr(0, k);
+}
+
+using faults::Call;
+using faults::Should_Fail;
+
+// While fault injection is enabled, files opened here read and write
+// through these hooks so that a chosen read or write can fail. The stream's
+// descriptor is kept beside it, since fileno() knows none for such a stream.
+struct HookedFile {
+  int fd;
+  std::FILE* file = nullptr;
+};
+
+std::mutex g_hooked_mutex;
+std::unordered_map<std::FILE*, int> g_hooked_fds;  // guarded by g_hooked_mutex
+
+ssize_t Hooked_Read(void* cookie, char* buf, size_t n) {
+  if (Should_Fail(Call::kRead)) return -1;
+  ssize_t r;
+  do {
+    r = ::read(static_cast<HookedFile*>(cookie)->fd, buf, n);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+ssize_t Hooked_Write(void* cookie, const char* buf, size_t n) {
+  if (Should_Fail(Call::kWrite)) return 0;  // 0 is the hooks' way to report an error
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::write(static_cast<HookedFile*>(cookie)->fd, buf + done, n - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return static_cast<ssize_t>(done);
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+int Hooked_Seek(void* cookie, off64_t* offset, int whence) {
+  const off64_t r = ::lseek64(static_cast<HookedFile*>(cookie)->fd, *offset, whence);
+  if (r < 0) return -1;
+  *offset = r;
+  return 0;
+}
+
+int Hooked_Close(void* cookie) {
+  auto* h = static_cast<HookedFile*>(cookie);
+  {
+    std::lock_guard<std::mutex> lock(g_hooked_mutex);
+    g_hooked_fds.erase(h->file);
+  }
+  const int r = ::close(h->fd);
+  delete h;
+  return r;
+}
+
+// Wraps an open descriptor in a stream: a plain one, or a hooked one while
+// fault injection is enabled. Null (descriptor closed) on failure.
+std::FILE* Stream_Of(int fd, const char* mode) {
+  if (!faults::Enabled()) {
+    std::FILE* f = ::fdopen(fd, mode);
+    if (f == nullptr) ::close(fd);
+    return f;
+  }
+  auto* h = new HookedFile{fd};
+  std::FILE* f = ::fopencookie(h, mode, cookie_io_functions_t{Hooked_Read, Hooked_Write, Hooked_Seek, Hooked_Close});
+  if (f == nullptr) {
+    ::close(fd);
+    delete h;
+    return nullptr;
+  }
+  h->file = f;
+  std::lock_guard<std::mutex> lock(g_hooked_mutex);
+  g_hooked_fds[f] = fd;
+  return f;
+}
+
+// The descriptor under a stream opened here (-1 for none).
+int Fd_Of(std::FILE* f) {
+  const int fd = ::fileno(f);
+  if (fd >= 0) return fd;
+  std::lock_guard<std::mutex> lock(g_hooked_mutex);
+  auto it = g_hooked_fds.find(f);
+  return it == g_hooked_fds.end() ? -1 : it->second;
+}
+
+// Open flags of an fopen mode ("r", "wb", "a+" ...), close on exec.
+int Open_Flags(const char* mode) {
+  const bool plus = std::strchr(mode, '+') != nullptr;
+  int flags = O_CLOEXEC;
+  switch (mode[0]) {
+    case 'w': flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC; break;
+    case 'a': flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; break;
+    default: flags |= plus ? O_RDWR : O_RDONLY; break;
+  }
+  if (std::strchr(mode, 'x') != nullptr) flags |= O_EXCL;
+  return flags;
 }
 
 std::string Last_Component(const std::string& native) {
@@ -198,6 +296,9 @@ bool Resolve(const char* pc_path, std::string* native, bool* is_root, bool confi
     std::string why;
     if (!Inside_Roots(cur, Mapped_Roots(), &why)) return Refuse_Path(pc_path, why);
   }
+  // Under a confinement (fuzzing) a path outside the allowed folder is
+  // treated like one on a drive that does not exist.
+  if (!faults::Path_Allowed(cur)) return false;
   if (is_root != nullptr) *is_root = parts.empty() && (drive || base == "/");
   *native = cur;
   return true;
@@ -221,7 +322,7 @@ void Fill_Stat(const struct stat& st, bool is_link, const std::string& name, Fil
 // stat that follows a link, falling back to the link itself when dangling.
 bool Stat_Native(const std::string& native, FileStat* out, int* err) {
   struct stat lst;
-  if (::lstat(native.c_str(), &lst) != 0) {
+  if (Should_Fail(Call::kStat) || ::lstat(native.c_str(), &lst) != 0) {
     *err = errno;
     return false;
   }
@@ -425,12 +526,22 @@ std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why) {
       return nullptr;
     }
   }
-  std::string m(mode);
-  if (m.find('e') == std::string::npos) m += 'e';  // close on exec
-  std::FILE* f;
-  do {
-    f = std::fopen(native.c_str(), m.c_str());
-  } while (f == nullptr && errno == EINTR);
+  std::FILE* f = nullptr;
+  if (Should_Fail(Call::kOpen)) {
+    f = nullptr;
+  } else if (faults::Enabled()) {
+    int fd;
+    do {
+      fd = ::open(native.c_str(), Open_Flags(mode), 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) f = Stream_Of(fd, mode);
+  } else {
+    std::string m(mode);
+    if (m.find('e') == std::string::npos) m += 'e';  // close on exec
+    do {
+      f = std::fopen(native.c_str(), m.c_str());
+    } while (f == nullptr && errno == EINTR);
+  }
   if (f == nullptr) {
     *why = From_Errno(errno, native);
     return nullptr;
@@ -449,7 +560,7 @@ FsResult Truncate_File(std::FILE* file, std::uint64_t size) {
   std::fflush(file);
   int r;
   do {
-    r = ::ftruncate(::fileno(file), static_cast<off_t>(size));
+    r = ::ftruncate(Fd_Of(file), static_cast<off_t>(size));
   } while (r != 0 && errno == EINTR);
   return r == 0 ? FS_OK : From_Errno(errno, std::string());
 }
@@ -460,7 +571,7 @@ FsResult Set_File_Times(std::FILE* file, std::int64_t t) {
   struct timespec ts[2];
   ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(t);
   ts[0].tv_nsec = ts[1].tv_nsec = 0;
-  return ::futimens(::fileno(file), ts) == 0 ? FS_OK : From_Errno(errno, std::string());
+  return ::futimens(Fd_Of(file), ts) == 0 ? FS_OK : From_Errno(errno, std::string());
 }
 
 // ---------------------------------------------------------------------------
@@ -485,7 +596,7 @@ FsResult Set_Attributes_PC(const char* pc_path, std::uint8_t attributes) {
   std::string native;
   if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) return From_Errno(errno, native);
+  if (Should_Fail(Call::kStat) || ::stat(native.c_str(), &st) != 0) return From_Errno(errno, native);
   if (S_ISDIR(st.st_mode)) return FS_OK;
   mode_t mode = st.st_mode & 07777;
   mode_t want = mode;
@@ -526,9 +637,10 @@ FsResult Delete_PC_File(const char* pc_path) {
   bool root = false;
   if (!Resolve(pc_path, &native, &root)) return FS_NO_DRIVE;
   struct stat st;
-  if (::lstat(native.c_str(), &st) != 0) return From_Errno(errno, native);
+  if (Should_Fail(Call::kStat) || ::lstat(native.c_str(), &st) != 0) return From_Errno(errno, native);
   if (root || S_ISDIR(st.st_mode)) return FS_ACCESS_DENIED;
   if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0) return FS_ACCESS_DENIED;
+  if (Should_Fail(Call::kUnlink)) return From_Errno(errno, native);
   return ::unlink(native.c_str()) == 0 ? FS_OK : From_Errno(errno, native);
 }
 
@@ -536,6 +648,7 @@ FsResult Make_PC_Dir(const char* pc_path) {
   if (pc_path == nullptr || pc_path[0] == '\0') return FS_INVALID;
   std::string native;
   if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
+  if (Should_Fail(Call::kMkdir)) return From_Errno(errno, native);
   return ::mkdir(native.c_str(), 0777) == 0 ? FS_OK : From_Errno(errno, native);
 }
 
@@ -545,6 +658,7 @@ FsResult Remove_PC_Dir(const char* pc_path) {
   bool root = false;
   if (!Resolve(pc_path, &native, &root)) return FS_NO_DRIVE;
   if (root) return FS_ACCESS_DENIED;  // a drive's root folder is never removed
+  if (Should_Fail(Call::kUnlink)) return From_Errno(errno, native);
   if (::rmdir(native.c_str()) == 0) return FS_OK;
   if (errno == EEXIST) return FS_NOT_EMPTY;
   return From_Errno(errno, native);
@@ -555,6 +669,7 @@ FsResult Rename_PC(const char* from_pc, const char* to_pc) {
     return FS_INVALID;
   std::string from, to;
   if (!Resolve(from_pc, &from, nullptr) || !Resolve(to_pc, &to, nullptr)) return FS_NO_DRIVE;
+  if (Should_Fail(Call::kRename)) return From_Errno(errno, to);
   if (::rename(from.c_str(), to.c_str()) == 0) return FS_OK;
   int e = errno;
   if (e == ENOENT && ::access(from.c_str(), F_OK) != 0) return From_Errno(e, from);
@@ -563,6 +678,7 @@ FsResult Rename_PC(const char* from_pc, const char* to_pc) {
 
 FsResult Delete_Native_File(const char* native_path) {
   if (native_path == nullptr || native_path[0] == '\0') return FS_INVALID;
+  if (Should_Fail(Call::kUnlink)) return From_Errno(errno, native_path);
   return ::unlink(native_path) == 0 ? FS_OK : From_Errno(errno, native_path);
 }
 
@@ -640,11 +756,11 @@ std::FILE* Make_Temp_File(std::string* native_name) {
   path = Join(path, "qvrXXXXXX");
   std::vector<char> tmpl(path.begin(), path.end());
   tmpl.push_back('\0');
+  if (Should_Fail(Call::kOpen)) return nullptr;
   int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd < 0) return nullptr;
-  std::FILE* f = ::fdopen(fd, "w+b");
+  std::FILE* f = Stream_Of(fd, "w+b");
   if (f == nullptr) {
-    ::close(fd);
     ::unlink(tmpl.data());
     return nullptr;
   }
@@ -711,6 +827,26 @@ FsResult Final_Target(const char* pc_path, std::string* target) {
   if (!Resolve(pc_path, &native, nullptr)) return FS_NO_DRIVE;
   if (!Follow_Links(native, target)) return FS_PATH_NOT_FOUND;
   return FS_OK;
+}
+
+// fsync of the file or folder at native; FS_OK or the failure.
+FsResult Sync_Path(const std::string& native, int flags) {
+  int fd;
+  do {
+    fd = ::open(native.c_str(), flags | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return From_Errno(errno, native);
+  int r;
+  if (Should_Fail(Call::kFsync)) {
+    r = -1;
+  } else {
+    do {
+      r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+  }
+  const int e = errno;
+  ::close(fd);
+  return r == 0 ? FS_OK : From_Errno(e, native);
 }
 
 // Deletes the staging files of folder that nobody has touched for a day.
@@ -783,7 +919,11 @@ std::FILE* Create_Staging_File(const char* pc_path, std::string* staging_native,
                   static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF),
                   static_cast<unsigned>(::getpid()) & 0xFFFFu, kStagingSuffix);
     const std::string path = Join(folder, name);
-    int fd;
+    int fd = -1;
+    if (Should_Fail(Call::kOpen)) {
+      *why = From_Errno(errno, path);
+      return nullptr;
+    }
     do {
       fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
@@ -792,10 +932,9 @@ std::FILE* Create_Staging_File(const char* pc_path, std::string* staging_native,
       *why = From_Errno(errno, path);
       return nullptr;
     }
-    std::FILE* f = ::fdopen(fd, "wb");
+    std::FILE* f = Stream_Of(fd, "wb");
     if (f == nullptr) {
       *why = From_Errno(errno, path);
-      ::close(fd);
       ::unlink(path.c_str());
       return nullptr;
     }
@@ -814,7 +953,7 @@ FsResult Adopt_Owner_And_Mode(std::FILE* staging, const char* pc_path) {
   if (r != FS_OK) return r;
   struct stat st;
   if (::stat(target.c_str(), &st) != 0) return FS_OK;  // nothing to take over
-  const int fd = ::fileno(staging);
+  const int fd = Fd_Of(staging);
   // The owner first: changing it may clear mode bits that are set after.
   struct stat own;
   if (::fstat(fd, &own) == 0 && (own.st_uid != st.st_uid || own.st_gid != st.st_gid) &&
@@ -833,8 +972,17 @@ FsResult Replace_With_Staging(const std::string& staging_native, const char* pc_
   std::string target;
   FsResult r = Final_Target(pc_path, &target);
   if (r != FS_OK) return r;
-  if (::rename(staging_native.c_str(), target.c_str()) == 0) return FS_OK;
-  return From_Errno(errno, target);
+  // The data reaches the disk before the new file takes the old one's place,
+  // and the folder's new entry after it, so that a power cut leaves either
+  // the old file or the whole new one.
+  r = Sync_Path(staging_native, O_RDONLY);
+  if (r != FS_OK) return r;
+  if (Should_Fail(Call::kRename) || ::rename(staging_native.c_str(), target.c_str()) != 0)
+    return From_Errno(errno, target);
+  // The rename has happened: a folder that cannot be synced does not undo
+  // it, so the replacement counts as done.
+  Sync_Path(Parent_Of(target), O_RDONLY | O_DIRECTORY);
+  return FS_OK;
 }
 
 // ---------------------------------------------------------------------------

@@ -231,6 +231,9 @@ FsResult Adopt_Owner_And_Mode(std::FILE* staging, const char* pc_path);
 
 // Renames the closed staging file staging_native over the file pc_path
 // finally names (a symbolic link stays and then points at the new file).
+// Durable: the staging file's data is synced to disk before the rename
+// (a failed sync leaves both files as they were and gives its reason), the
+// folder after it (a failure there is not reported: the rename stands).
 FsResult Replace_With_Staging(const std::string& staging_native, const char* pc_path);
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/faults.h"
+
 #include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
@@ -90,6 +92,7 @@ int Map_Status(int status) {
 }  // namespace
 
 bool Run_Child(const char* line, int* exit_code) {
+  if (faults::Child_Programs_Refused()) return false;
   Reap_Leftovers();
   const pid_t pid = Spawn(line);
   if (pid < 0) return false;
@@ -104,6 +107,7 @@ bool Run_Child(const char* line, int* exit_code) {
 }
 
 bool Start_Child(const char* line, int* pid_out) {
+  if (faults::Child_Programs_Refused()) return false;
   Reap_Leftovers();
   const pid_t pid = Spawn(line);
   if (pid < 0) return false;

@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include "platform/faults.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -292,6 +294,7 @@ int Socket_Set_No_Delay(int s) {
 }
 
 long Socket_Send(int s, const void* data, std::size_t n) {
+  if (faults::Should_Fail(faults::Call::kSend)) return Fail();
   for (;;) {
     ssize_t r = send(s, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r >= 0) return static_cast<long>(r);
@@ -302,6 +305,7 @@ long Socket_Send(int s, const void* data, std::size_t n) {
 }
 
 long Socket_Recv(int s, void* data, std::size_t n) {
+  if (faults::Should_Fail(faults::Call::kRecv)) return Fail();
   for (;;) {
     ssize_t r = recv(s, data, n, MSG_DONTWAIT);
     if (r >= 0) return static_cast<long>(r);

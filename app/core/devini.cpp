@@ -33,11 +33,12 @@ constexpr std::size_t kMaxIniBytes = 4u * 1024 * 1024;
 bool Is_Separator(char c) { return c == '=' || c == ',' || c == '\n'; }
 
 // Copies value into a fixed field; a value that does not fit is refused and
-// the field keeps what it held.
+// the field keeps what it held. An empty value (which may have no storage at
+// all) empties the field without copying.
 template <std::size_t N>
 void Store_Text(char (&field)[N], std::string_view value) {
   if (value.size() >= N) return;
-  std::memcpy(field, value.data(), value.size());
+  if (!value.empty()) std::memcpy(field, value.data(), value.size());
   field[value.size()] = '\0';
 }
 

@@ -222,6 +222,26 @@ TEST_F(DeviceIni, OverLongValueIsRefused) {
   EXPECT_STREQ(GDeviceSettings.Baud, "9600");
 }
 
+// A known key with nothing after its '=' on an LF-ended line: the value is
+// empty and has no storage behind it. The field is emptied, nothing is copied.
+TEST_F(DeviceIni, EmptyValueBeforeALineFeedEmptiesTheField) {
+  std::snprintf(GDeviceSettings.PORTNO, sizeof GDeviceSettings.PORTNO, "5000");
+  Write_File("device.ini", "IF=ETHERNET\nPORTNO=\nTCP_TIMEOUT=60\n");
+  ASSERT_TRUE(Read_Device_Ini());
+  EXPECT_STREQ(GDeviceSettings.PORTNO, "");
+  EXPECT_STREQ(GDeviceSettings.TCP_TIMEOUT, "60");
+  // The same straight through the tokenizer, every text key in turn.
+  for (const char* key : {"IF", "INFORMATION", "Port", "Baud", "Parity", "Stop", "Data",
+                          "IPADDR", "PORTNO", "TCP_TIMEOUT", "PING_TIMEOUT", "SELECT_TIMEOUT",
+                          "Scantime", "ErrorFile", "WorkFile"}) {
+    DeviceSettings s;
+    Clear_Device_Settings(&s);
+    DeviceIniExtras x;
+    Parse_Device_Ini(std::string(key) + "=\n", "/prog/", &s, &x);
+    EXPECT_STREQ(s.PORTNO, "") << key;
+  }
+}
+
 TEST_F(DeviceIni, MissingFileChangesNothing) {
   std::snprintf(GDeviceSettings.IF, sizeof GDeviceSettings.IF, "SCSI");
   GStationIpTable.count = 1;

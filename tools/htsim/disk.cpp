@@ -165,9 +165,11 @@ Stamp File_Stamp(const fs::path& p) {
   std::error_code ec;
   auto ft = fs::last_write_time(p, ec);
   if (ec) return s;
-  auto sys = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
-      std::chrono::file_clock::to_sys(ft));
-  std::time_t t = std::chrono::system_clock::to_time_t(sys);
+  // In whole seconds: the file clock reaches further than the system
+  // clock's nanoseconds (past 2262), seconds hold every file time.
+  using namespace std::chrono;
+  const auto sys = file_clock::to_sys(floor<seconds>(ft));
+  const std::time_t t = static_cast<std::time_t>(sys.time_since_epoch().count());
   std::tm* tm = std::localtime(&t);  // htsim runs on one thread
   if (tm == nullptr) return s;
   s.year = static_cast<std::uint16_t>(tm->tm_year + 1900);
@@ -190,7 +192,22 @@ bool Set_File_Stamp(const fs::path& p, const Stamp& s) {
   tm.tm_isdst = -1;
   std::time_t t = std::mktime(&tm);
   if (t == static_cast<std::time_t>(-1)) return false;
-  auto ft = std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t));
+  // Both clocks count nanoseconds in 64 bits: the system clock cannot hold a
+  // date after April 2262, and the file clock (of another epoch) has its own
+  // limits; the library converts between the two when it sets the time. The
+  // range is checked in whole seconds, where nothing overflows, and a date
+  // outside it is refused.
+  using namespace std::chrono;
+  const sys_seconds sys{seconds{t}};
+  const auto in_file = file_clock::from_sys(sys).time_since_epoch();
+  constexpr auto kSysMost = floor<seconds>(system_clock::duration::max());
+  constexpr auto kSysLeast = ceil<seconds>(system_clock::duration::min());
+  constexpr auto kFileMost = floor<seconds>(file_clock::duration::max());
+  constexpr auto kFileLeast = ceil<seconds>(file_clock::duration::min());
+  if (sys.time_since_epoch() >= kSysMost || sys.time_since_epoch() <= kSysLeast ||
+      in_file >= kFileMost || in_file <= kFileLeast)
+    return false;
+  const fs::file_time_type ft{duration_cast<file_clock::duration>(in_file)};
   std::error_code ec;
   fs::last_write_time(p, ft, ec);
   return !ec;

@@ -191,10 +191,10 @@ Link::Status Link::Open(std::uint64_t deadline_ms, Greeting* g) {
     // The PC serves as many HTs as it may: it says so in a data frame and
     // expects 0x12, then sends 0x0C and closes.
     g->refused = true;
-    const auto* nul = static_cast<const std::uint8_t*>(
-        std::memchr(f.payload.data(), 0, f.payload.size()));
-    const std::size_t n = nul ? static_cast<std::size_t>(nul - f.payload.data()) : f.payload.size();
-    g->refusal.assign(reinterpret_cast<const char*>(f.payload.data()), n);
+    // The text ends at its first NUL; an empty payload (no storage) is an
+    // empty text.
+    const auto nul = std::find(f.payload.begin(), f.payload.end(), std::uint8_t{0});
+    g->refusal.assign(f.payload.begin(), nul);
     s = Write_Control(kRefusalAnswer, deadline_ms);
     if (s != Status::kOk) return s;
     s = Next_Frame(&f, deadline_ms);

@@ -178,6 +178,36 @@ TEST_F(DiskTest, SetInfoAppliesSizeTimeAndProtection) {
   EXPECT_EQ(d.Set_Info(f), E_FILE_NOT_FOUND);
 }
 
+// Dates the clocks cannot hold (after April 2262) are refused instead of
+// overflowing them; the file keeps its stamp. Dates just inside are set and
+// read back.
+TEST_F(DiskTest, DatesBeyondTheClocksAreRefused) {
+  Put("x.dat", "0123456789");
+  ASSERT_TRUE(Set_File_Stamp(root_ / "x.dat", {2001, 1, 1, 1, 1, 2}));
+  for (std::uint16_t year : {2263, 2300, 9999, 65535})
+    EXPECT_FALSE(Set_File_Stamp(root_ / "x.dat", {year, 12, 31, 23, 59, 58})) << year;
+  EXPECT_EQ(File_Stamp(root_ / "x.dat"), (Stamp{2001, 1, 1, 1, 1, 2}));
+  ASSERT_TRUE(Set_File_Stamp(root_ / "x.dat", {2261, 12, 31, 23, 59, 58}));
+  EXPECT_EQ(File_Stamp(root_ / "x.dat"), (Stamp{2261, 12, 31, 23, 59, 58}));
+  // Through set-file-information: an error, never a crash.
+  HtDisk d(root_);
+  FileInfo f;
+  f.name = "A:\\X.DAT";
+  f.stamp = {9999, 12, 31, 23, 59, 58};
+  EXPECT_EQ(d.Set_Info(f), E_WRITE_ERROR);
+  // A fetched file with such a date is kept, without the date.
+  IncomingFile in;
+  ASSERT_EQ(in.Begin(root_ / "y.dat", false, false), 0);
+  const std::string data = "fetched";
+  ASSERT_EQ(in.Write(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), 0);
+  FileInfo info;
+  info.stamp = {9999, 12, 31, 23, 59, 58};
+  std::uint64_t kept = 0;
+  ASSERT_EQ(in.Commit(data.size(), &info, &kept), 0);
+  EXPECT_EQ(kept, data.size());
+  EXPECT_EQ(Get("y.dat"), data);
+}
+
 TEST_F(DiskTest, IncomingFileReplacesTheTargetOnlyWhenComplete) {
   Put("t.dat", "old");
   const fs::path target = root_ / "t.dat";

@@ -144,6 +144,20 @@ TEST(LinkOpen, AnswersARefusalAndReportsItsText) {
   EXPECT_TRUE(t.closed);
 }
 
+// A refusal frame without any text (length 0): an empty refusal text, the
+// 0x12 answer all the same.
+TEST(LinkOpen, ARefusalWithoutTextIsAnsweredWithAnEmptyText) {
+  FakeTransport t;
+  t.Add(Cat({Frame(kPcData, {}), Control(kCloseEnd)}));
+  Link link(t, {});
+  Link::Greeting g;
+  ASSERT_EQ(link.Open(Soon(), &g), Link::Status::kOk);
+  EXPECT_TRUE(g.refused);
+  EXPECT_EQ(g.refusal, "");
+  ASSERT_EQ(t.frames.size(), 1u);
+  EXPECT_EQ(t.frames[0], Control(kRefusalAnswer));
+}
+
 TEST(LinkOpen, SomethingElseThanTheGreetingIsAProtocolError) {
   FakeTransport t;
   t.Add(Control(kPoll));
