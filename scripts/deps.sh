@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev scdoc)
+pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev scdoc qt6-base-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
