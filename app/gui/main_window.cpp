@@ -24,6 +24,7 @@
 #include <QWhatsThis>
 
 #include <condition_variable>
+#include <thread>
 #include <filesystem>
 
 #include "app/core/devini.h"
@@ -98,9 +99,20 @@ MainWindow::MainWindow(StationViewFactory view_factory, StationSelector selector
     if (w->window == nullptr || w->pending.exchange(true)) return;
     QMetaObject::invokeMethod(w->window, "Pump_Platform", Qt::QueuedConnection);
   });
+  // The handler may be called on any thread, also while this window goes
+  // away: it reaches the window only through the waker and messages.
   platform::Set_Message_Box_Handler(
-      [this](const std::string& text, const std::string& caption, unsigned flags) {
-        return Box_From_Any_Thread(text, caption, flags);
+      [weak, gui = std::this_thread::get_id()](const std::string& text, const std::string& caption, unsigned flags) {
+        const std::shared_ptr<Waker> w = weak.lock();
+        if (!w) return platform::IDOK;
+        MainWindow* window;
+        {
+          std::lock_guard<std::mutex> lock(w->mu);
+          window = w->window;
+        }
+        if (window == nullptr) return platform::IDOK;
+        if (std::this_thread::get_id() == gui) return window->Box(text, caption, flags);
+        return Box_From_Other_Thread(window, text, caption, flags);
       });
 
   Build_Commands();
@@ -130,6 +142,12 @@ MainWindow::~MainWindow() {
   // Threads still waiting for a box are let go.
   for (auto& call : open_boxes_) call->Finish(platform::IDOK);
   open_boxes_.clear();
+  // The dialogs go while this window's members still exist: their signals
+  // reach handlers that use them.
+  for (QDialog* d : findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
+    disconnect(d, nullptr, this, nullptr);
+    delete d;
+  }
   if (platform::Load(HandleForROXToMainWindow) == this) {
     platform::Store(HandleForROXToMainWindow, static_cast<platform::HWND>(nullptr));
     platform::Store(HandleForTetherToMainWindow, static_cast<platform::HWND>(nullptr));
@@ -574,14 +592,14 @@ int MainWindow::Box(const std::string& text, const std::string& caption, unsigne
   }
 }
 
-int MainWindow::Box_From_Any_Thread(const std::string& text, const std::string& caption, unsigned flags) {
-  if (QThread::currentThread() == thread()) return Box(text, caption, flags);
+int MainWindow::Box_From_Other_Thread(platform::HWND window, const std::string& text, const std::string& caption,
+                                      unsigned flags) {
   auto call = std::make_shared<BoxCall>();
   call->text = text;
   call->caption = caption;
   call->flags = flags;
   auto* carrier = new std::shared_ptr<BoxCall>(call);
-  if (!platform::Send_Message(this, WM_GUI_MESSAGE_BOX, 0, reinterpret_cast<platform::LPARAM>(carrier))) {
+  if (!platform::Send_Message(window, WM_GUI_MESSAGE_BOX, 0, reinterpret_cast<platform::LPARAM>(carrier))) {
     // The window is gone (or going): nobody can answer.
     delete carrier;
     return platform::IDOK;

@@ -121,7 +121,10 @@ class MainWindow : public QMainWindow, public platform::MessageTarget, public Da
   void About();
   void Not_In_This_Build(int id);
   int Box(const std::string& text, const std::string& caption, unsigned flags);
-  int Box_From_Any_Thread(const std::string& text, const std::string& caption, unsigned flags);
+  // A box asked for by another thread: shown by the window's thread, the
+  // caller waits for the answer (IDOK when the window goes first).
+  static int Box_From_Other_Thread(platform::HWND window, const std::string& text, const std::string& caption,
+                                   unsigned flags);
   void Show_Box_For(std::shared_ptr<BoxCall> call);
   // Runs wait with Qt's events flowing while the libraries pump messages.
   void Wait_With_Events(const std::function<void()>& wait);
