@@ -15,6 +15,7 @@
 #include "app/gui/splash.h"
 #include "app/server/datacopy.h"
 #include "app/server/ipc.h"
+#include "platform/signals.h"
 
 bool Bring_Other_Instance_Forward(const std::string& socket_path) {
   return Send_Data_Copy(socket_path, Data_Copy_Tag(DC_PING, 0), kComeToFront, 1000) == 1;
@@ -76,5 +77,9 @@ int Run_Gui(int argc, char** argv, const GuiOptions& options) {
     if (splash) splash->close();
   });
   if (!options.screenshot_dir.empty()) Start_Screenshots(&window, QString::fromStdString(options.screenshot_dir));
-  return app.exec();
+  // SIGINT and SIGTERM end the program in order, as closing it does.
+  const bool watching = platform::Start_Stop_Signal_Watch(&window, WM_GUI_SIGNAL);
+  const int status = app.exec();
+  if (watching) platform::End_Stop_Signal_Watch();
+  return status;
 }

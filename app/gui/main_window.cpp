@@ -24,6 +24,7 @@
 #include <QWhatsThis>
 
 #include <condition_variable>
+#include <csignal>
 #include <thread>
 #include <filesystem>
 
@@ -473,6 +474,16 @@ void MainWindow::Handle(const platform::Message& m) {
       Refresh_Commands();
       break;
     }
+    case WM_GUI_SIGNAL:
+      if (m.wParam == SIGHUP) break;
+      if (stopping_) {
+        // Handled inside the stop's wait: once that is over.
+        QTimer::singleShot(100, this, [this, m] { platform::Post_Message(this, m.msg, m.wParam, m.lParam); });
+        break;
+      }
+      End_Program(true);
+      close();
+      break;
     case WM_GUI_MESSAGE_BOX: {
       auto* carrier = reinterpret_cast<std::shared_ptr<BoxCall>*>(m.lParam);
       std::shared_ptr<BoxCall> call = std::move(*carrier);

@@ -49,6 +49,9 @@ struct GuiConfig {
 
 // Message numbers of the window's own target.
 constexpr platform::UINT WM_GUI_MESSAGE_BOX = platform::WM_USER + 90;
+// A stop signal (wParam SIGINT or SIGTERM): the program ends in order
+// without asking.
+constexpr platform::UINT WM_GUI_SIGNAL = platform::WM_USER + 91;
 
 class MainWindow : public QMainWindow, public platform::MessageTarget, public DataCopyHost {
   Q_OBJECT
