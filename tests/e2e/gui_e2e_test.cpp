@@ -51,7 +51,7 @@ TEST(DesktopProgram, BarsMoveErrorsShowAndASecondStartOnlyBringsTheFirstForward)
   std::string out;
   bool up = false;
   for (int i = 0; i < 100 && !up; ++i) {
-    up = e2e::Tarnelctl(dir, {"--program-dir", dir.Path(), "4", "0"}, &out) == 0 && out.find('1') != std::string::npos;
+    up = e2e::Tarnelctl(dir, {"4", "0"}, &out) == 0 && out.find('1') != std::string::npos;
     if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(e2e::Scaled(100)));
   }
   ASSERT_TRUE(up) << gui.Err();
