@@ -176,7 +176,9 @@ void MainWindow::Build_Commands() {
     a->setObjectName(QString("command%1").arg(c.id));
     if (*c.accelerator) {
       a->setShortcut(QKeySequence(QString::fromUtf8(c.accelerator)));
-      a->setShortcutContext(Qt::ApplicationShortcut);
+      // Only while the main window (or a widget of it, such as the station
+      // panel) is active: Esc in a dialog closes the dialog, not the program.
+      a->setShortcutContext(Qt::WindowShortcut);
     }
     if (*c.prompt) {
       a->setStatusTip(QString::fromUtf8(c.prompt));
@@ -441,9 +443,8 @@ void MainWindow::Set_As_Default() {
 }
 
 void MainWindow::About() {
-  QMessageBox::about(this, "About Tarnel",
-                     QString("<b>Tarnel</b> version %1<br>File exchange with handheld terminals.")
-                         .arg(TARNEL_VERSION));
+  Box(std::string("Tarnel version ") + TARNEL_VERSION + "\nFile exchange with handheld terminals.", "About Tarnel",
+      platform::MB_ICONINFORMATION);
 }
 
 void MainWindow::Come_To_Front() {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <QToolBar>
 
 #include "app/core/devini.h"
@@ -229,6 +230,49 @@ TEST_F(MainWindowTest, OneShotEndNotificationClosesTheWindow) {
   platform::Post_Message(&w, WM_ONESHOT_END, 0, 0);
   EXPECT_TRUE(Spin_Until([&] { return !w.isVisible(); }));
   EXPECT_TRUE(answered_.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, StopShowsTheWaitingWindowWhileItWaits) {
+  Device_Ini("ETHERNET");
+  Panelset_Ini("SERVER=ON\r\n1SHOT=OFF\r\n");
+  MainWindow& w = Open_Window();
+  ASSERT_TRUE(w.Link_Manager_Running());
+  QString seen_title;
+  QString seen_text;
+  bool start_enabled_meanwhile = true;
+  // Runs inside the stop, while it waits.
+  QTimer::singleShot(0, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == "stopWaiting" && top->isVisible()) {
+        seen_title = top->windowTitle();
+        seen_text = top->findChild<QLabel*>()->text();
+      }
+    }
+    start_enabled_meanwhile = w.Action(ID_LINK_START)->isEnabled();
+    w.Run_Command(ID_LINK_START);  // refused while the stop runs
+  });
+  w.Run_Command(ID_LINK_STOP);
+  EXPECT_EQ(seen_title, "Aborting ...");
+  EXPECT_EQ(seen_text, "Now Ending. Please Wait   ...");
+  EXPECT_FALSE(start_enabled_meanwhile);
+  EXPECT_FALSE(w.Link_Manager_Running());
+  EXPECT_EQ(Session_Running(LINK_TCPIP), 0);
+  for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "stopWaiting");
+}
+
+TEST_F(MainWindowTest, MinimizeStartsMinimisedAndAboutNamesTheVersion) {
+  Device_Ini("RS232C");
+  Write_File("panelset.ini", "[CODE]\r\n-1=0\r\n[MODE]\r\nMINIMIZE=ON\r\nSERVER=OFF\r\n1SHOT=OFF\r\n"
+                             "COMMAND_TIMEOUT=0\r\nDUPLICATE=ON\r\nCHILD_THROUGH=OFF\r\n");
+  MainWindow& w = Open_Window();
+  EXPECT_TRUE(w.isMinimized());
+  w.Run_Command(ID_APP_ABOUT);
+  ASSERT_EQ(answered_.size(), 1u);
+  EXPECT_EQ(answered_[0].rfind("About Tarnel: Tarnel version ", 0), 0u) << answered_[0];
 }
 
 }  // namespace
