@@ -24,6 +24,7 @@
 #include <QWhatsThis>
 
 #include <condition_variable>
+#include <cstdio>
 #include <csignal>
 #include <thread>
 #include <filesystem>
@@ -228,7 +229,10 @@ void MainWindow::Create(const GuiConfig& config) {
   if (config.serve_requests) {
     const std::string path = Data_Copy_Socket_Path(Get_Program_Directory(), config.control_socket);
     std::string why;
-    const int r = data_copy_.Start(path, config.control_group, this, {}, &why);
+    // Refused connections are worth a line; the window has no log of its own.
+    const int r = data_copy_.Start(
+        path, config.control_group, this,
+        [](const std::string& line) { std::fprintf(stderr, "tarnel: %s\n", line.c_str()); }, &why);
     if (r < 0) Box("Requests from other programs cannot be served: " + why, "Message Box", platform::MB_ICONWARNING);
   }
   if (GRunOptions.minimize)
