@@ -54,9 +54,9 @@ class GuiTest : public app_test::ConfigTest {
   }
 
   // Loads the run options and creates the window as the program does.
-  MainWindow& Open_Window() {
+  MainWindow& Open_Window(StationSelector selector = {}) {
     Load_Run_Options();
-    window_ = std::make_unique<MainWindow>();
+    window_ = std::make_unique<MainWindow>(StationViewFactory{}, std::move(selector));
     window_->Set_Box_Answer([this](const std::string& text, const std::string& caption, unsigned) {
       answered_.push_back(caption + ": " + text);
       return box_reply_;

@@ -276,3 +276,62 @@ TEST_F(MainWindowTest, MinimizeStartsMinimisedAndAboutNamesTheVersion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, AbortEndsBusyChosenStationsAndTakesBackCommandsOfTheOthers) {
+  Device_Ini("ETHERNET");
+  Panelset_Ini();
+  std::vector<SelectionMode> asked;
+  bool choose = true;
+  MainWindow& w = Open_Window([&](QWidget*, SelectionMode mode, int interface_type) {
+    asked.push_back(mode);
+    EXPECT_EQ(interface_type, kTcpip);
+    if (!choose) return false;
+    for (int ht : {3, 4, 5}) platform::Store(Info_Of(ht).CheckFlag, 1);
+    return true;
+  });
+  platform::Store(Info_Of(3).BusyFlag, 1);            // transferring
+  platform::Store(Info_Of(4).WaitingGUICommand, 1);   // idle, waiting for a command
+  platform::Store(Info_Of(5).BatchFlag, 1);           // a command waits in its slot
+  ASSERT_TRUE(Write_Command_Buffer(5, "/S C:\\A.DAT A:\\"));
+  platform::Store(Info_Of(6).BusyFlag, 1);            // busy, not chosen
+  w.Refresh_Commands();
+  ASSERT_TRUE(w.Action(ID_EXEC_ABORT)->isEnabled());
+
+  choose = false;  // Cancel changes nothing
+  w.Run_Command(ID_EXEC_ABORT);
+  EXPECT_EQ(platform::Load(Info_Of(3).AbortFromGUI), 0);
+  EXPECT_EQ(platform::Load(Info_Of(5).BatchFlag), 1);
+
+  choose = true;
+  w.Run_Command(ID_EXEC_ABORT);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1], SelectionMode::kAbort);
+  EXPECT_EQ(platform::Load(Info_Of(3).AbortFromGUI), 1);
+  EXPECT_EQ(platform::Load(Info_Of(4).AbortFromGUI), 1);
+  EXPECT_EQ(platform::Load(Info_Of(5).AbortFromGUI), 0);
+  EXPECT_TRUE(Command_Buffer_Empty(5));
+  EXPECT_EQ(platform::Load(Info_Of(5).BatchFlag), 0);
+  EXPECT_EQ(platform::Load(Info_Of(6).AbortFromGUI), 0);
+  EXPECT_TRUE(w.Flags().command);
+  EXPECT_TRUE(w.Flags().script_run);
+}
+
+TEST_F(MainWindowTest, CommandOnTcpipAsksForStationsFirst) {
+  Device_Ini("ETHERNET");
+  Panelset_Ini();
+  std::vector<SelectionMode> asked;
+  std::vector<int> opened;
+  MainWindow& w = Open_Window([&](QWidget*, SelectionMode mode, int) {
+    asked.push_back(mode);
+    return mode == SelectionMode::kScript;
+  });
+  w.Set_Command_Screen([&](int id) { opened.push_back(id); });
+  w.Run_Command(ID_EXEC_COMMAND);  // cancelled: nothing opens
+  w.Run_Command(ID_EXEC_SCRIPT);
+  EXPECT_EQ(asked, (std::vector<SelectionMode>{SelectionMode::kCommand, SelectionMode::kScript}));
+  EXPECT_EQ(opened, std::vector<int>{ID_EXEC_SCRIPT});
+}
+
+}  // namespace
