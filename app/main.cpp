@@ -1,5 +1,6 @@
-// tarnel: the operator's program. This build runs it headless, as a server
-// that logs what happens (the operator window comes later).
+// tarnel: the operator's program. Without --headless it is the desktop
+// program (app/gui, when built with Qt); with --headless a server that logs
+// what happens.
 #include <CLI/CLI.hpp>
 
 #include <cstdlib>
@@ -9,6 +10,9 @@
 #include "app/core/progdir.h"
 #include "app/server/check_config.h"
 #include "app/server/server.h"
+#ifdef TARNEL_WITH_GUI
+#include "app/gui/gui_app.h"
+#endif
 #include "platform/notify.h"
 
 namespace {
@@ -40,6 +44,7 @@ int main(int argc, char** argv) {
   std::string control_socket;
   std::string control_group;
   app.add_flag("--version", version, "Print the version and exit");
+  std::string screenshot_dir;
   app.add_flag("--headless", headless,
                "Run as a server without a window: start the Link Manager for the interface that "
                "device.ini's IF names, log every status to standard output, stop on SIGINT or SIGTERM");
@@ -72,7 +77,14 @@ int main(int argc, char** argv) {
   app.add_option("--control-group", control_group,
                  "Also let the members of this group hand in requests (only this user and root may "
                  "otherwise); the socket and its folder then belong to the group");
+#ifdef TARNEL_WITH_GUI
+  app.add_option("--screenshot-dir", screenshot_dir,
+                 "Desktop program: save PNG pictures of the main window and the first error window into this "
+                 "folder once a second (for tests and documentation)");
+#endif
   app.footer(
+      "Without --headless tarnel opens the operator's window (Qt; QT_QPA_PLATFORM=offscreen runs it\n"
+      "without a display).\n"
       "Exit status: 0 after an orderly stop; 1 when the server cannot start (the reason goes to\n"
       "standard error); 2 for a usage error; 3 when sessions did not end in time at the stop.\n"
       "Other programs hand in commands with tarnelctl (same --program-dir, or the same\n"
@@ -99,9 +111,18 @@ int main(int argc, char** argv) {
     return Check_Configuration(std::cout);
   }
   if (!headless) {
+#ifdef TARNEL_WITH_GUI
+    GuiOptions options;
+    options.program_dir = program_dir;
+    options.control_socket = control_socket;
+    options.control_group = control_group;
+    options.screenshot_dir = screenshot_dir;
+    return Run_Gui(argc, argv, options);
+#else
     std::cerr << "tarnel: the operator window is not part of this build; run with --headless\n";
     std::cerr << app.help();
     return 2;
+#endif
   }
 
   HeadlessServer server(std::cout, std::cerr);

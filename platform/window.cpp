@@ -38,6 +38,7 @@ struct TargetState {
   std::thread::id owner;
   std::deque<Entry> queue;
   bool alive = true;
+  std::function<void()> queue_hook;
 };
 
 // Every live target and every waiting owner, behind one lock: targets are
@@ -149,6 +150,11 @@ MessageTarget::~MessageTarget() {
   std::erase(r.targets, impl_->state);
 }
 
+void MessageTarget::Set_Queue_Hook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(Reg().mu);
+  impl_->state->queue_hook = std::move(hook);
+}
+
 void MessageTarget::Set_Owner_Thread() {
   std::lock_guard<std::mutex> lock(Reg().mu);
   impl_->state->owner = std::this_thread::get_id();
@@ -163,11 +169,16 @@ int MessageTarget::Pump() {
 bool Post_Message(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
   if (hwnd == nullptr) return false;
   Registry& r = Reg();
-  std::lock_guard<std::mutex> lock(r.mu);
-  const std::shared_ptr<TargetState> s = Find_Locked(r, hwnd);
-  if (!s) return false;
-  s->queue.push_back(Entry{Message{msg, w, l}, nullptr});
-  Wake_Owner_Locked(r, s->owner);
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(r.mu);
+    const std::shared_ptr<TargetState> s = Find_Locked(r, hwnd);
+    if (!s) return false;
+    s->queue.push_back(Entry{Message{msg, w, l}, nullptr});
+    Wake_Owner_Locked(r, s->owner);
+    hook = s->queue_hook;
+  }
+  if (hook) hook();
   return true;
 }
 
@@ -185,11 +196,33 @@ bool Send_Message(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
   SendSlot slot;
   s->queue.push_back(Entry{Message{msg, w, l}, &slot});
   Wake_Owner_Locked(r, s->owner);
+  if (s->queue_hook) {
+    // The slot lives on this stack until it is done, so the lock may go
+    // while the owner's loop is told.
+    std::function<void()> hook = s->queue_hook;
+    lock.unlock();
+    hook();
+    lock.lock();
+  }
   slot.cv.wait(lock, [&slot] { return slot.done; });
   return slot.handled;
 }
 
+namespace {
+thread_local std::function<void()> t_pump_hook;
+thread_local bool t_in_pump_hook = false;
+}  // namespace
+
+void Set_Pump_Hook(std::function<void()> hook) { t_pump_hook = std::move(hook); }
+
 int Pump_Messages() {
+  if (t_pump_hook && !t_in_pump_hook) {
+    t_in_pump_hook = true;
+    // Copied: the hook may replace itself.
+    const std::function<void()> hook = t_pump_hook;
+    hook();
+    t_in_pump_hook = false;
+  }
   Registry& r = Reg();
   const std::thread::id me = std::this_thread::get_id();
   std::vector<std::shared_ptr<TargetState>> mine;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -55,6 +56,14 @@ class MessageTarget {
   // Returns the number handled (0 when the caller is not the owner).
   int Pump();
 
+  // An event loop that owns this target (the GUI's) learns through hook that
+  // a message was queued for it, so it can schedule a Pump on its own
+  // thread. The hook runs on the queuing thread, after the message is
+  // queued, without this layer's lock held; it must return quickly and not
+  // handle the message itself. A send handled directly by its owner calls
+  // no hook. An empty function removes it.
+  void Set_Queue_Hook(std::function<void()> hook);
+
  private:
   friend bool Post_Message(MessageTarget*, UINT, WPARAM, LPARAM);
   friend bool Send_Message(MessageTarget*, UINT, WPARAM, LPARAM);
@@ -77,7 +86,14 @@ bool Send_Message(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
 
 // Handles the queued messages of every target owned by the calling thread;
 // the owner calls it while it waits for other threads. Returns how many.
+// When the calling thread has a pump hook, it runs first.
 int Pump_Messages();
+
+// Gives the calling thread a hook that Pump_Messages runs on every call,
+// before the queued messages: an event loop on that thread (the GUI's)
+// handles its own events there while the thread waits for other threads.
+// The hook is not run again while it runs. An empty function removes it.
+void Set_Pump_Hook(std::function<void()> hook);
 
 // Wait_Message timeout that never expires.
 constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;

@@ -54,6 +54,9 @@ int Handle_Data_Copy(std::uint32_t tag, const char* data, std::size_t length, Da
       return platform::Load(Info_Of(ht).BusyFlag) != 0 || platform::Load(Info_Of(ht).WaitingGUICommand) != 0 ? 1
                                                                                                             : 0;
     case DC_PING:
+      if (data != nullptr && strnlen(data, length) == std::strlen(kComeToFront) &&
+          std::memcmp(data, kComeToFront, std::strlen(kComeToFront)) == 0)
+        host.Come_To_Front();
       return 1;
     case DC_DETAIL_LOG: {
       if (ht == 0) return 0;

@@ -20,9 +20,13 @@ enum DataCopyOp : std::uint8_t {
   DC_COMMAND_TAKEN = 1, // 1 when the HT's command buffer is empty again
   DC_MODE_SET = 2,      // 1 when the HT's Mode is not 0
   DC_ACTIVE = 3,        // 1 when the HT is busy or waits for a command
-  DC_PING = 4,          // always 1: an instance is there
+  DC_PING = 4,          // always 1: an instance is there (with kComeToFront as data: and show yourself)
   DC_DETAIL_LOG = 255,  // append a detail-log entry for the HT
 };
+
+// Data of a DC_PING from a second start that finds this instance running
+// (DUPLICATE=OFF): the running one brings its window to the front.
+constexpr const char* kComeToFront = "front";
 
 // Longest command line operation 0 takes: the HT's command buffer holds it
 // with its NUL.
@@ -43,6 +47,9 @@ class DataCopyHost {
   virtual bool Link_Manager_Running() const = 0;
   // Starts the Link Manager as the operator's command does.
   virtual void Start_Link_Manager() = 0;
+  // A second start asked this instance to show itself (the GUI raises its
+  // main window; a program without a window does nothing).
+  virtual void Come_To_Front() {}
   // The detail log as a PC path.
   virtual std::string Detail_Log_Path() const { return "c:\\detail.log"; }
 };

@@ -383,12 +383,10 @@ void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
     exit_status_ = SERVER_CANNOT_START;
     quit_ = true;
   }
-  if (GPanelSettings.detail_log == 1) {
-    if (ht == 0 && value != 0)
-      Log_Error_Window(Detail_Log_Path(), 0, Ending_Text(static_cast<int>(value)).c_str());
-    else if (ht != 0 && Opens_Error_Window(info))
-      Log_Error_Window(Detail_Log_Path(), static_cast<int>(ht), Ending_Text(info.Index).c_str());
-  }
+  // The entry the GUI's error window would write.
+  const StatusMeaning meaning = Status_Meaning(ht, value, info);
+  if (GPanelSettings.detail_log == 1 && meaning.error_window)
+    Log_Error_Window(Detail_Log_Path(), static_cast<int>(ht), Ending_Text(meaning.code).c_str());
 }
 
 void HeadlessServer::Log_Status_Event(const StatusEvent& e) {

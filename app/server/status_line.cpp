@@ -54,18 +54,57 @@ std::string Status_Line(const platform::LocalTime& when, platform::WPARAM ht, pl
   }
 }
 
-bool Opens_Error_Window(const InfoHT& info) {
-  if (info.Mode != 0) return false;
-  switch (info.Index) {
-    case 0:
-    case 72:
-    case 29:
-    case 85:
-    case kNoCode:
-      return false;
-    default:
-      return true;
+StatusMeaning Status_Meaning(platform::WPARAM ht, platform::LPARAM value, const InfoHT& info) {
+  StatusMeaning m;
+  int mode = 0;
+  if (ht == 0) {
+    m.code = static_cast<int>(value);
+  } else {
+    mode = info.Mode;
+    m.code = info.Index == kNoCode ? -1 : info.Index;
+    m.op_mode = info.OPMode;
   }
+  if (mode == 0 && m.code == 29) {
+    m.ignore = true;
+    return m;
+  }
+  m.show_op_mode = true;
+  switch (mode) {
+    case 1:
+    case 2:
+      m.start_bar = value == 0;
+      m.update_bar = true;
+      // A send ends its bar at 100 % or more, a receive at exactly 100 %.
+      m.reset_bar = info.Index == 73 && (mode == 1 ? value >= 100 : value == 100);
+      break;
+    case 3:
+      m.reset_bar = true;
+      break;
+    case 0:
+      switch (m.code) {
+        case 0:
+        case 72:
+          m.reset_bar = true;
+          break;
+        case 85:
+        case -1:
+          break;
+        default:
+          m.error_window = true;
+          m.reset_bar = true;
+          break;
+      }
+      break;
+    default:
+      break;
+  }
+  return m;
+}
+
+bool Opens_Error_Window(const InfoHT& info) { return Status_Meaning(1, 0, info).error_window; }
+
+const char* Op_Mode_Text(int op_mode) {
+  return op_mode == 1 ? "PC in Non-Server Mode ......" : "PC in Server Mode ......";
 }
 
 bool Normal_Ending(int code) { return code == 0 || code == 72 || code == 73 || code == 85; }

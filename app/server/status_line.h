@@ -29,7 +29,26 @@ std::string Ending_Text(int code);
 std::string Status_Line(const platform::LocalTime& when, platform::WPARAM ht, platform::LPARAM value,
                         const InfoHT& info);
 
-// Whether the main window would open an error window for this ending
+// What notification 1029 means for the operator's views: the one place
+// that decides it. The GUI acts on every field; the headless server's log
+// line and detail log follow the same decision.
+struct StatusMeaning {
+  bool ignore = false;         // nothing at all changes (an ending with code 29)
+  bool show_op_mode = false;   // compare op_mode with the last one seen, then remember it
+  int op_mode = 0;             // the update's operation mode (0 for the link manager)
+  bool start_bar = false;      // the first progress of a transfer
+  bool update_bar = false;     // draw the progress value
+  bool reset_bar = false;      // the HT's bar goes
+  bool error_window = false;   // an ending the operator must see
+  int code = 0;                // the ending code (-1 for "no code")
+};
+
+// The meaning of notification 1029 with wParam ht and lParam value; info is
+// HT ht's record as the engine left it (ignored when ht is 0: the link
+// manager reports code value then).
+StatusMeaning Status_Meaning(platform::WPARAM ht, platform::LPARAM value, const InfoHT& info);
+
+// Whether the main window opens an error window for this HT's ending
 // (Mode 0 with a code other than 0, 72, 29, 85 or -1).
 bool Opens_Error_Window(const InfoHT& info);
 
@@ -109,3 +128,7 @@ std::string Event_Text(const StatusEvent& e);
 // MB/s (10^6 bytes per second) of bytes in seconds; 0 when either is not
 // above 0.
 double Megabytes_Per_Second(std::int64_t bytes, double seconds);
+
+// The status-bar text of an operation mode: "PC in Non-Server Mode ......"
+// for 1, "PC in Server Mode ......" otherwise.
+const char* Op_Mode_Text(int op_mode);

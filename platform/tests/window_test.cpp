@@ -224,3 +224,46 @@ TEST(Window, ManySendersEachReturnAfterTheirOwnMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// An event loop's view of a target: the queue hook only schedules a pump,
+// which the owner thread then runs.
+TEST(WindowHooks, QueueHookTellsTheOwnersLoopAboutPostsAndSendsFromOtherThreads) {
+  Target t;
+  std::atomic<int> told{0};
+  t.Set_Queue_Hook([&told] { ++told; });
+  EXPECT_TRUE(Post_Message(&t, WM_USER + 1, 0, 0));
+  EXPECT_EQ(told.load(), 1);
+  // A send from another thread tells the loop before it waits, so the
+  // owner can pump it: no deadlock with a loop that only pumps when told.
+  std::thread sender([&t] { Send_Message(&t, WM_USER + 2, 0, 0); });
+  while (told.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (t.Seen().size() < 2) Pump_Messages();
+  sender.join();
+  // A send handled directly by the owner needs nobody to be told.
+  Send_Message(&t, WM_USER + 3, 0, 0);
+  EXPECT_EQ(told.load(), 2);
+  t.Set_Queue_Hook({});
+  Post_Message(&t, WM_USER + 4, 0, 0);
+  EXPECT_EQ(told.load(), 2);
+  Pump_Messages();
+}
+
+TEST(WindowHooks, PumpHookRunsOnTheCallingThreadOnlyAndNeverInsideItself) {
+  int runs = 0;
+  platform::Set_Pump_Hook([&runs] {
+    ++runs;
+    Pump_Messages();  // a loop that pumps again from inside the hook
+  });
+  Pump_Messages();
+  EXPECT_EQ(runs, 1);
+  std::thread other([] { Pump_Messages(); });
+  other.join();
+  EXPECT_EQ(runs, 1);
+  platform::Set_Pump_Hook({});
+  Pump_Messages();
+  EXPECT_EQ(runs, 1);
+}
+
+}  // namespace

@@ -34,7 +34,9 @@ class FakeHost : public DataCopyHost {
     running = true;
   }
   std::string Detail_Log_Path() const override { return log_path; }
+  void Come_To_Front() override { ++fronts; }
 
+  int fronts = 0;
   int interface_type = 2;
   bool flags_on = true;
   bool running = false;
@@ -114,6 +116,16 @@ TEST_F(DataCopy, QueriesReadTheStationsRecord) {
   EXPECT_EQ(Op(DC_PING, 200), 1);
   EXPECT_EQ(Op(7, 0), 0);
   EXPECT_EQ(Op(254, 0), 0);
+}
+
+TEST_F(DataCopy, PingWithFrontBringsTheWindowForwardAndAPlainOneDoesNot) {
+  EXPECT_EQ(Op(DC_PING, 0), 1);
+  EXPECT_EQ(Op(DC_PING, 0, "fronts"), 1);
+  EXPECT_EQ(Op(DC_PING, 0, std::string("fr\0nt", 5)), 1);
+  EXPECT_EQ(host_.fronts, 0);
+  EXPECT_EQ(Op(DC_PING, 0, kComeToFront), 1);
+  EXPECT_EQ(Op(DC_PING, 0, std::string(kComeToFront) + '\0'), 1);
+  EXPECT_EQ(host_.fronts, 2);
 }
 
 TEST_F(DataCopy, IndexOutsideTheCommandBuffersNamesNoStation) {

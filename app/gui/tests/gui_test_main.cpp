@@ -1,0 +1,14 @@
+// GoogleTest with one QApplication for every GUI test, on the offscreen
+// platform unless the environment names another.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
