@@ -66,6 +66,7 @@ struct ServerConfig {
   std::vector<std::string> use_ip;    // [USE_IP] n=address, n from 1
   int tcp_timeout_s = 60;
   int select_timeout_s = 60;
+  int command_timeout_s = 30;         // [MODE] COMMAND_TIMEOUT (0: none)
 };
 
 // The texts of device.ini and panelset.ini for a server whose working folder
@@ -83,6 +84,8 @@ bool Port_Listening(std::uint16_t port);
 
 // VmHWM of a process in KiB (peak resident memory), -1 when unknown.
 long Peak_Memory_KiB(int pid);
+// The number of threads of a process, -1 when unknown.
+long Thread_Count(int pid);
 
 // The headless server in a scratch program directory.
 class Server {

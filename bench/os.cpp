@@ -16,7 +16,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <thread>
 
 namespace bench {
@@ -346,6 +350,26 @@ bool Pin_To_Cpu(int cpu, std::string* why) {
     return false;
   }
   return true;
+}
+
+double Cpu_Seconds(int pid) {
+  if (pid <= 0) return -1;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The program's name may hold blanks and parentheses: the fields count
+  // from the last ')'. utime and stime are fields 14 and 15.
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 1));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int n = 3; n <= 15 && (fields >> field); ++n) {
+    if (n == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+    if (n == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
+  }
+  const long ticks = sysconf(_SC_CLK_TCK);
+  if (ticks <= 0) return -1;
+  return static_cast<double>(utime + stime) / static_cast<double>(ticks);
 }
 
 std::string Self_Path() {
