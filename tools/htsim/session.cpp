@@ -712,6 +712,7 @@ void Session::Pc_Block(const PacketView& v, const char* who) {
   const bool append = rx_.letter == 'A';
   if (int r = rx_.file.Commit(rx_.info.size, append ? nullptr : &rx_.info, &kept))
     return Ht_Error(r, "cannot store " + rx_.info.name + ": " + Code_Text(r));
+  if (disk_ != nullptr) disk_->Note_Created(rx_.file.Target(), rx_.file.Folder_Changed_Before());
   link_.Send(General_Response(rx_.letter, 'd'));
   if (!append && rx_files_ > 0) --rx_files_;
   std::string line = std::string(who) + (append ? " append " : " recv ") + rx_.info.name +
