@@ -2,6 +2,7 @@
 #include "tools/htsim/session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "engine/rox32.h"
@@ -92,7 +93,15 @@ Session::Session(HtLink& link, const HtDisk* disk, std::ostream& out, SessionOpt
 
 // ---- Reporting and ending -----------------------------------------------------
 
-void Session::Line(const std::string& text) { out_ << text << '\n' << std::flush; }
+void Session::Line(const std::string& text) {
+  if (options_.times) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    out_ << text << " us=" << us.count() << '\n' << std::flush;
+    return;
+  }
+  out_ << text << '\n' << std::flush;
+}
 
 void Session::Set_Exit(int code) {
   if (exit_ == kExitOk) exit_ = code;
