@@ -150,6 +150,10 @@ long Peak_Memory_KiB(int pid) {
   return -1;
 }
 
+std::string Loopback_Source(int i) {
+  return "127.0." + std::to_string(i / 250) + "." + std::to_string(2 + i % 250);
+}
+
 long Thread_Count(int pid) {
   if (pid <= 0) return -1;
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -236,6 +240,7 @@ bool Start_Htsim(const std::string& htsim, const HtsimSpec& spec, Child* child, 
     o.argv.push_back(s);
   }
   o.argv.insert(o.argv.end(), spec.extra.begin(), spec.extra.end());
+  if (spec.times) o.argv.push_back("--times");
   if (!child->Start(o, why)) {
     *why = "cannot start htsim: " + *why;
     return false;

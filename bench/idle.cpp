@@ -17,9 +17,6 @@
 namespace {
 using namespace bench;
 
-// 127.0.0.2 and on, then 127.0.1.x: as many loopback sources as needed.
-std::string Source(int i) { return "127.0." + std::to_string(i / 250) + "." + std::to_string(2 + i % 250); }
-
 // The server's CPU share in percent of one core over window_s.
 double Cpu_Percent(const Server& server, double window_s) {
   const double before = Cpu_Seconds(server.Pid());
@@ -79,7 +76,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < stations; ++i) {
     HtsimSpec spec;
     spec.port = config.port;
-    spec.source = Source(i);
+    spec.source = Loopback_Source(i);
     spec.disk = scratch.Root() / ("ht" + std::to_string(i + 1));
     spec.steps = {"idle"};
     spec.timeout_s = common.timeout_s;

@@ -185,7 +185,20 @@ void Child::Take(const char* p, std::size_t n, Clock::time_point at) {
   for (;;) {
     const std::size_t nl = partial_.find('\n', start);
     if (nl == std::string::npos) break;
-    lines_.push_back({at, partial_.substr(start, nl - start)});
+    std::string text = partial_.substr(start, nl - start);
+    // A line that says when it was written (htsim --times: " us=N" at its
+    // end, the monotonic clock that Clock also reads) is timed by that.
+    Clock::time_point when = at;
+    const std::size_t us = text.rfind(" us=");
+    if (us != std::string::npos) {
+      char* end = nullptr;
+      const long long v = std::strtoll(text.c_str() + us + 4, &end, 10);
+      if (end != nullptr && *end == '\0' && v > 0) {
+        when = Clock::time_point(std::chrono::microseconds(v));
+        text.erase(us);
+      }
+    }
+    lines_.push_back({when, std::move(text)});
     start = nl + 1;
   }
   partial_.erase(0, start);
