@@ -60,6 +60,9 @@ class HtDisk {
   // names are read once and kept while the folder's modification time stays
   // what it was when they were read (or when Note_Created last updated
   // them), so a run of new files does not read the folder again per file.
+  // The file system stamps folders with a coarse clock (a few ms), so a
+  // name that another program adds within the same tick as the change
+  // htsim last saw can stay unseen until the folder changes again.
   int Resolve(const std::string& ht, fs::path* out) const;
 
   // Tells the lookups that this program has just put the file p in place
