@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "bench/harness.h"
 #include "bench/os.h"
 
 namespace bench {
@@ -100,7 +101,7 @@ BaselineResult Run_Baseline(const std::string& peer_program, const std::vector<E
     }
     if (pairs > 1) {
       o.argv.push_back("--source");
-      o.argv.push_back("127.0.0." + std::to_string(2 + i));
+      o.argv.push_back(Loopback_Source(i));
     }
     o.log_path = "/dev/null";
     auto c = std::make_unique<Child>();

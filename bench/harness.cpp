@@ -107,7 +107,7 @@ std::string Panelset_Ini(const ServerConfig& c) {
   // All six [MODE] keys, so the run options read cleanly; several instances
   // may run (benchmarks and tests on one machine).
   s << "[CODE]" << nl << "-1=0" << nl << "[MODE]" << nl << "MINIMIZE=OFF" << nl << "SERVER=ON" << nl
-    << "1SHOT=OFF" << nl << "COMMAND_TIMEOUT=30" << nl << "DUPLICATE=ON" << nl
+    << "1SHOT=OFF" << nl << "COMMAND_TIMEOUT=" << c.command_timeout_s << nl << "DUPLICATE=ON" << nl
     << "CHILD_THROUGH=OFF" << nl << "[GUI]" << nl << "BARHEIGHT=45" << nl << "NUMOFBAR=3" << nl
     << "[DEBUG]" << nl << "DETAILLOG=0" << nl << "SCSILOG=0" << nl << "[ETC]" << nl
     << "MAXSENDSIZE=" << c.max_write << nl;
@@ -146,6 +146,20 @@ long Peak_Memory_KiB(int pid) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+std::string Loopback_Source(int i) {
+  return "127.0." + std::to_string(i / 250) + "." + std::to_string(2 + i % 250);
+}
+
+long Thread_Count(int pid) {
+  if (pid <= 0) return -1;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::strtol(line.c_str() + 8, nullptr, 10);
   }
   return -1;
 }
@@ -226,6 +240,7 @@ bool Start_Htsim(const std::string& htsim, const HtsimSpec& spec, Child* child, 
     o.argv.push_back(s);
   }
   o.argv.insert(o.argv.end(), spec.extra.begin(), spec.extra.end());
+  if (spec.times) o.argv.push_back("--times");
   if (!child->Start(o, why)) {
     *why = "cannot start htsim: " + *why;
     return false;

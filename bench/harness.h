@@ -66,6 +66,7 @@ struct ServerConfig {
   std::vector<std::string> use_ip;    // [USE_IP] n=address, n from 1
   int tcp_timeout_s = 60;
   int select_timeout_s = 60;
+  int command_timeout_s = 30;         // [MODE] COMMAND_TIMEOUT (0: none)
 };
 
 // The texts of device.ini and panelset.ini for a server whose working folder
@@ -81,8 +82,14 @@ bool Write_Text(const fs::path& path, const std::string& text, std::string* why)
 // station.
 bool Port_Listening(std::uint16_t port);
 
+// The i-th (from 0) loopback source address of a run with many stations:
+// 127.0.0.2 to 127.0.0.251, then 127.0.1.2 and on.
+std::string Loopback_Source(int i);
+
 // VmHWM of a process in KiB (peak resident memory), -1 when unknown.
 long Peak_Memory_KiB(int pid);
+// The number of threads of a process, -1 when unknown.
+long Thread_Count(int pid);
 
 // The headless server in a scratch program directory.
 class Server {
@@ -116,6 +123,9 @@ struct HtsimSpec {
   fs::path disk;                     // the HT's disk folder (made when missing)
   std::vector<std::string> steps;    // --do steps
   std::vector<std::string> extra;    // further options (--block N, --segment N)
+  // htsim stamps its lines itself (--times): right however late the
+  // benchmark reads them, which matters with many stations at once.
+  bool times = false;
   double timeout_s = 300;
 };
 

@@ -16,7 +16,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <thread>
 
 namespace bench {
@@ -181,7 +185,20 @@ void Child::Take(const char* p, std::size_t n, Clock::time_point at) {
   for (;;) {
     const std::size_t nl = partial_.find('\n', start);
     if (nl == std::string::npos) break;
-    lines_.push_back({at, partial_.substr(start, nl - start)});
+    std::string text = partial_.substr(start, nl - start);
+    // A line that says when it was written (htsim --times: " us=N" at its
+    // end, the monotonic clock that Clock also reads) is timed by that.
+    Clock::time_point when = at;
+    const std::size_t us = text.rfind(" us=");
+    if (us != std::string::npos) {
+      char* end = nullptr;
+      const long long v = std::strtoll(text.c_str() + us + 4, &end, 10);
+      if (end != nullptr && *end == '\0' && v > 0) {
+        when = Clock::time_point(std::chrono::microseconds(v));
+        text.erase(us);
+      }
+    }
+    lines_.push_back({when, std::move(text)});
     start = nl + 1;
   }
   partial_.erase(0, start);
@@ -346,6 +363,26 @@ bool Pin_To_Cpu(int cpu, std::string* why) {
     return false;
   }
   return true;
+}
+
+double Cpu_Seconds(int pid) {
+  if (pid <= 0) return -1;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The program's name may hold blanks and parentheses: the fields count
+  // from the last ')'. utime and stime are fields 14 and 15.
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 1));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int n = 3; n <= 15 && (fields >> field); ++n) {
+    if (n == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+    if (n == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
+  }
+  const long ticks = sysconf(_SC_CLK_TCK);
+  if (ticks <= 0) return -1;
+  return static_cast<double>(utime + stime) / static_cast<double>(ticks);
 }
 
 std::string Self_Path() {

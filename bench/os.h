@@ -108,6 +108,10 @@ void Close_Fd(int fd);
 // inherit it) on one CPU. false with *why when the CPU cannot be used.
 bool Pin_To_Cpu(int cpu, std::string* why);
 
+// CPU time (user and system) a process has used so far, in seconds; -1
+// when unknown.
+double Cpu_Seconds(int pid);
+
 // Path of the running benchmark executable (empty when unknown).
 std::string Self_Path();
 

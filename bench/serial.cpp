@@ -147,7 +147,7 @@ Outcome Run_Session(platform::SerialPort& ht_port, const htsim::HtDisk& disk, co
     platform::Pump_Messages();
     platform::Wait_Message(20);
   }
-  if (!(ht_done && pc_done)) platform::Store(Info_Of(kLineHt).AbortFromGUI, std::int32_t{1});
+  if (!(ht_done && pc_done)) Set_Abort_From_GUI(kLineHt, std::int32_t{1});
   while (!(ht_done && pc_done)) {
     platform::Pump_Messages();
     platform::Wait_Message(20);

@@ -3,9 +3,10 @@
 // commands in CommandList and carries them out one per pass, each with its
 // own request and answer.
 //
-// Waiting for a command line polls the command buffer with a short sleep
-// between polls, so an idle HT costs next to nothing while a line written
-// into the buffer is taken within one poll interval.
+// Waiting for a command line sleeps on the HT's wake-up until the command
+// buffer is written, the abort flag is set or the command time-out passes:
+// an idle HT costs nothing, and a line written into the buffer is taken at
+// once.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,10 +18,10 @@
 #include "platform/clock.h"
 #include "platform/pcfs.h"
 #include "platform/process.h"
+#include "platform/wakeup.h"
 
 namespace {
 
-constexpr std::uint32_t kCommandPollMs = 20;
 // A script of this size or more is refused.
 constexpr long kScriptLimit = 32768;
 
@@ -36,28 +37,44 @@ const char* Argument_Of(const char* command) { return std::strlen(command) >= 2 
 
 // Waits for a command line in this HT's buffer and copies it into line
 // (CMD_BUF_SIZE bytes): 0, 29 on an abort, 75 when GCommandTimeout seconds
-// pass without one.
+// pass without one. Between looks the engine sleeps on its wake-up, which
+// writing the buffer, setting the abort flag or changing the time-out
+// triggers; with no time-out set it sleeps until one of those happens.
 short Wait_For_UI_Command(RS232_ROX& e, char* line) {
   states::Set_Waiting(e.HTNumber, 1);
+  platform::Wakeup& wake = states::Engine_Wake(e.HTNumber);
   const std::uint32_t start = platform::Get_Tick_Count();
   short r = E_NORMAL;
   for (;;) {
+    // Taken before looking, so a change made after the look ends the sleep.
+    const std::uint32_t seen = wake.Seen();
     if (e.Poll_Abort_Flag() != E_NORMAL) {
       r = E_BREAK_KEY;
       break;
     }
     e.Get_UI_Command(line, CMD_BUF_SIZE);
     if (line[0] != '\0') break;
+    std::uint32_t sleep_ms = platform::Wakeup::kForever;
     const std::int32_t timeout = platform::Load(GCommandTimeout);
-    if (timeout != 0) {
-      // Whole seconds of the elapsed milliseconds.
-      const std::int64_t seconds = (platform::Get_Tick_Count() - start) / 1000u;
-      if (seconds > timeout) {
+    if (timeout < 0) {
+      // Any elapsed time is more than a negative limit.
+      r = E_COMMAND_TIMEOUT;
+      break;
+    }
+    if (timeout > 0) {
+      // Whole seconds of the elapsed milliseconds: the limit is passed once
+      // (timeout + 1) * 1000 ms have gone by.
+      const std::uint32_t elapsed = platform::Get_Tick_Count() - start;
+      const std::uint64_t limit_ms = (static_cast<std::uint64_t>(timeout) + 1) * 1000u;
+      if (elapsed >= limit_ms) {
         r = E_COMMAND_TIMEOUT;
         break;
       }
+      const std::uint64_t left = limit_ms - elapsed;
+      sleep_ms = left < platform::Wakeup::kForever ? static_cast<std::uint32_t>(left)
+                                                        : platform::Wakeup::kForever - 1;
     }
-    platform::Sleep_Ms(kCommandPollMs);
+    wake.Wait(seen, sleep_ms);
   }
   states::Set_Waiting(e.HTNumber, 0);
   return r;

@@ -111,6 +111,21 @@ bool Command_Buffer_Empty(int ht);
 // Clears all 2000 bytes of the HT's slot.
 void Clear_Command_Buffer(int ht);
 
+// An engine waiting for its command line sleeps until one of these wakes it
+// (or its command time-out passes), so whatever asks something of an idle
+// engine goes through them: writing or clearing the command buffer (above),
+// the abort flag, and the command time-out setting.
+//
+// Stores value into the HT's AbortFromGUI and wakes its engine.
+void Set_Abort_From_GUI(int ht, std::int32_t value);
+// Wakes the HT's engine so it looks at its command buffer and abort flag
+// again (for writers of the shared table that change something it waits on
+// by other means).
+void Wake_Engine(int ht);
+// Stores GCommandTimeout and wakes every engine, so a waiting one measures
+// its wait against the new limit at once.
+void Set_Command_Timeout(std::int32_t seconds);
+
 // ---------------------------------------------------------------------------
 // Packet records
 

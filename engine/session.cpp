@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "engine/rox32.h"
+#include "engine/states_local.h"
 #include "platform/atomic.h"
+#include "platform/wakeup.h"
 
 InfoHT HTInfoAry[256];
 char Dll_Cmd_Buf[MAX_HT][CMD_BUF_SIZE];
@@ -35,6 +37,7 @@ InfoHT& Info_Of(int ht) { return HTInfoAry[ht - 1]; }
 namespace {
 
 std::atomic<std::uint32_t> g_slot_version[MAX_HT];
+platform::Wakeup g_engine_wake[MAX_HT];
 std::mutex g_slot_writer[MAX_HT];
 
 // How often a reader tries again while writers keep the slot changing; it
@@ -54,6 +57,7 @@ void Change_Slot(int ht, Change change) {
   platform::Store(slot[0], '\0');
   change(slot);
   version.store(v + 2, std::memory_order_release);
+  g_engine_wake[ht - 1].Wake();
 }
 
 }  // namespace
@@ -111,6 +115,23 @@ void Clear_Command_Buffer(int ht) {
   Change_Slot(ht, [](char* slot) {
     for (std::size_t i = 1; i < CMD_BUF_SIZE; ++i) platform::Store(slot[i], '\0');
   });
+}
+
+platform::Wakeup& states::Engine_Wake(int ht) { return g_engine_wake[ht - 1]; }
+
+void Wake_Engine(int ht) {
+  if (ht >= 1 && ht <= MAX_HT) g_engine_wake[ht - 1].Wake();
+}
+
+void Set_Abort_From_GUI(int ht, std::int32_t value) {
+  if (ht < 1 || ht > MAX_HT) return;
+  platform::Store(Info_Of(ht).AbortFromGUI, value);
+  g_engine_wake[ht - 1].Wake();
+}
+
+void Set_Command_Timeout(std::int32_t seconds) {
+  platform::Store(GCommandTimeout, seconds);
+  for (platform::Wakeup& w : g_engine_wake) w.Wake();
 }
 
 ROX32::ROX32() {

@@ -70,7 +70,7 @@ void Release_All(RS232_ROX& e) {
   std::memset(e.ScriptCommand, 0, sizeof e.ScriptCommand);
   e.Clear_UI_Command();
   e.EndSession = 0;
-  if (InfoHT* r = states::Record_Of(e.HTNumber)) platform::Store(r->AbortFromGUI, std::int32_t{0});
+  Set_Abort_From_GUI(e.HTNumber, 0);
   if (platform::Load(OneShotMode) != 0)
     platform::Post_Message(HandleForROXToMainWindow, WM_ONESHOT_END, 0, 0);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "engine/rox32.h"
+#include "platform/wakeup.h"
 
 namespace states {
 
@@ -15,6 +16,9 @@ constexpr char kCommandEnd = 7;
 // names none (an engine is always given one; the guard keeps a stray 0 from
 // indexing element -1).
 InfoHT* Record_Of(int ht);
+
+// The wake-up of the HT's engine (see Set_Abort_From_GUI); ht 1..MAX_HT.
+platform::Wakeup& Engine_Wake(int ht);
 
 void Set_Busy(int ht, int value);
 void Set_Waiting(int ht, int value);

@@ -87,7 +87,7 @@ void Wait_Pumping(const std::function<bool()>& done, std::uint32_t step_ms) {
 int End_Running_Hts(int last, const std::function<bool(int)>& running, const std::function<void(int)>& reap,
                     std::uint32_t timeout_ms, std::uint32_t step_ms) {
   for (int n = 1; n <= last; ++n)
-    if (running(n)) platform::Store(Info_Of(n).AbortFromGUI, 1);
+    if (running(n)) Set_Abort_From_GUI(n, 1);
   auto left = [&] {
     int k = 0;
     for (int n = 1; n <= last; ++n)

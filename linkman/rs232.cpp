@@ -77,7 +77,7 @@ int Stop_Rs232() {
   if (!st.running) return -1;
   RS232_ROX* engine = st.engine;
   platform::Store(engine->RS232StopFlag, static_cast<char>(1));
-  platform::Store(Info_Of(1).AbortFromGUI, 1);
+  Set_Abort_From_GUI(1, 1);
   // A silent terminal must not hold the engine in a receive (or the line's
   // other waits) until its time limit.
   Set_Serial_Stopping(true);

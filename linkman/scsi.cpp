@@ -87,7 +87,7 @@ void Ht_Thread(int n, RS232_ROX* engine, int channel, std::atomic<bool>* running
   if (ending == E_BREAK_KEY || ending == E_COMMAND_TIMEOUT || engine->RepeatCommand == 0)
     Clear_Command_Buffer(n);
   InfoHT& info = Info_Of(n);
-  platform::Store(info.AbortFromGUI, 0);
+  Set_Abort_From_GUI(n, 0);
   platform::Store(info.BusyFlag, 0);
   delete engine;
   Report_Link_Event(LINK_EVENT_DISCONNECTED, n, 0, ending, peer);
@@ -185,7 +185,7 @@ int Start_Scsi() {
   if (st.running) return -1;
   auto fail = [] {
     Clear_Command_Buffer(1);
-    platform::Store(Info_Of(1).AbortFromGUI, 0);
+    Set_Abort_From_GUI(1, 0);
     Reset_This_Function_Called_Before_Flag();
     return -1;
   };
@@ -224,7 +224,7 @@ int Stop_Scsi() {
   for (int n = 1; n <= kBoxes; ++n) {
     InfoHT& info = Info_Of(n);
     if (platform::Load(info.BusyFlag) != 0 || platform::Load(info.WaitingGUICommand) != 0)
-      platform::Store(info.AbortFromGUI, 1);
+      Set_Abort_From_GUI(n, 1);
   }
   for (int n = 1; n <= kBoxes; ++n) {
     const InfoHT& info = Info_Of(n);
@@ -242,7 +242,7 @@ int Stop_Scsi() {
   if (st.listener.joinable()) st.listener.join();
   for (int n = 1; n <= kBoxes; ++n) {
     InfoHT& info = Info_Of(n);
-    platform::Store(info.AbortFromGUI, 0);
+    Set_Abort_From_GUI(n, 0);
     platform::Store(info.BatchFlag, 0);
     platform::Store(info.CheckFlag, 0);
     platform::Store(info.EnableFlag, 0);

@@ -253,7 +253,7 @@ void Ht_Thread(int n, RS232_ROX* engine, int channel, HtRecord* rec) {
     Clear_Command_Buffer(n);
   platform::Store(Mark(n), 0);
   InfoHT& info = Info_Of(n);
-  platform::Store(info.AbortFromGUI, 0);
+  Set_Abort_From_GUI(n, 0);
   platform::Store(info.BusyFlag, 0);
   Add_To_Count(-1);
   delete engine;
@@ -374,7 +374,7 @@ bool Replace_Idle_Session(TcpipState& st, int n, int s) {
     Log_Line(head + " turned away: its earlier session is busy");
     return false;
   }
-  platform::Store(info.AbortFromGUI, 1);
+  Set_Abort_From_GUI(n, 1);
   {
     std::lock_guard<std::mutex> lock(g_channel_mu);
     if (st.ht[n].channel > 0) so_shutdown(st.ht[n].channel);
@@ -389,7 +389,7 @@ bool Replace_Idle_Session(TcpipState& st, int n, int s) {
   }
   // The old engine may have ended on its own just before it was asked; the
   // new one must not start with the request.
-  platform::Store(info.AbortFromGUI, 0);
+  Set_Abort_From_GUI(n, 0);
   Log_Line(head + " replaces its earlier session, which was " + (ending ? "ending" : "waiting for a command"));
   return true;
 }
@@ -413,7 +413,7 @@ void End_Sessions_Of_Lost_Idle_Hts(TcpipState& st) {
       std::lock_guard<std::mutex> lock(g_channel_mu);
       if (rec.channel <= 0 || so_peer_gone(rec.channel) != 1) continue;
       from = Peer_Text(st, n, rec.channel);
-      platform::Store(info.AbortFromGUI, 1);
+      Set_Abort_From_GUI(n, 1);
       so_shutdown(rec.channel);
     }
     Log_Line("HT " + std::to_string(n) + ": connection from " + from +
@@ -602,7 +602,7 @@ int Stop_Tcpip() {
   for (int n = 1; n <= MAX_HT; ++n) {
     InfoHT& info = Info_Of(n);
     if (platform::Load(info.BusyFlag) != 0) {
-      platform::Store(info.AbortFromGUI, 1);
+      Set_Abort_From_GUI(n, 1);
       asked[n] = true;
     }
   }
@@ -630,7 +630,7 @@ int Stop_Tcpip() {
   // 4. Reset the status records and command buffers.
   for (int n = 1; n <= MAX_HT; ++n) {
     InfoHT& info = Info_Of(n);
-    platform::Store(info.AbortFromGUI, 0);
+    Set_Abort_From_GUI(n, 0);
     platform::Store(info.BatchFlag, 0);
     platform::Store(info.CheckFlag, 0);
     platform::Store(info.EnableFlag, 0);

@@ -315,6 +315,21 @@ long Socket_Recv(int s, void* data, std::size_t n) {
   }
 }
 
+long Socket_Recv_Within(int s, void* data, std::size_t n, int timeout_ms, int* timeout_set_ms) {
+  if (timeout_ms < 1) timeout_ms = 1;
+  if (*timeout_set_ms != timeout_ms) {
+    timeval tv{};
+    tv.tv_sec = timeout_ms / 1000;
+    tv.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000) * 1000);
+    if (setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return Fail();
+    *timeout_set_ms = timeout_ms;
+  }
+  ssize_t r = recv(s, data, n, 0);
+  if (r >= 0) return static_cast<long>(r);
+  if (errno == EINTR || Would_Block(errno)) return SOCKET_WOULD_BLOCK;
+  return Fail();
+}
+
 int Socket_Wait(int s, SocketWait what, int timeout_ms) {
   return Poll_One(s, what == SocketWait::Readable ? POLLIN : POLLOUT, timeout_ms);
 }

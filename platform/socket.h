@@ -99,6 +99,16 @@ long Socket_Send(int s, const void* data, std::size_t n);
 // SOCKET_WOULD_BLOCK when nothing has arrived, or SOCKET_FAILED. n >= 1.
 long Socket_Recv(int s, void* data, std::size_t n);
 
+// Reads up to n bytes from a socket in blocking mode, waiting at most
+// timeout_ms (>= 1) for the first of them, in one system call where
+// Socket_Recv plus Socket_Wait take two or three. The wait is the socket's
+// receive time-out, set only when it differs from *timeout_set_ms (which the
+// caller keeps for this socket, starting at 0). Returns the count read
+// (>= 1), 0 when the peer has closed its side, SOCKET_WOULD_BLOCK when the
+// time passed or a signal came first (or at once on a non-blocking socket:
+// the caller then waits with Socket_Wait), or SOCKET_FAILED. n >= 1.
+long Socket_Recv_Within(int s, void* data, std::size_t n, int timeout_ms, int* timeout_set_ms);
+
 enum class SocketWait { Readable, Writable };
 
 // Waits at most timeout_ms (0: just test; < 0: no limit) for s to become

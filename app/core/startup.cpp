@@ -13,7 +13,7 @@ namespace {
 void Copy_Run_Options() {
   platform::Store(GErrCode, GRunOptions.code);
   platform::Store(GChildThrough, static_cast<std::int32_t>(GRunOptions.child_through ? 1 : 0));
-  platform::Store(GCommandTimeout, GRunOptions.command_timeout);
+  Set_Command_Timeout(GRunOptions.command_timeout);
 }
 
 }  // namespace

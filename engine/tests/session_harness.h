@@ -163,7 +163,7 @@ class SessionTest : public ::testing::Test {
     if (!done) {
       // Free the engine: stop it the way the operator would.
       ADD_FAILURE() << "the engine did not finish in " << limit_ms << " ms";
-      platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+      Set_Abort_From_GUI(kHt, std::int32_t{1});
       fake_.Feed_Failure(-1);
     }
     while (!done) {

@@ -37,12 +37,33 @@ TEST_F(IdleState, NoCommandWithinTheTimeoutEndsWith75AndItsEndIndication) {
   EXPECT_EQ(engine_.PcDriven, 1);
 }
 
+// An engine that sleeps without a limit learns of a limit set while it
+// sleeps, and counts it from the start of its wait: the session ends with 75
+// once more than the new limit has passed since the wait began.
+TEST_F(IdleState, ATimeoutSetWhileTheEngineSleepsEndsTheWaitWith75) {
+  GCommandTimeout = 0;
+  fake_.Feed(Idle_Notice());
+  std::uint64_t waiting_since = 0;
+  std::thread set_limit([&] {
+    if (!Engine_Waits_For_A_Command()) return;
+    waiting_since = platform::Monotonic_Ms();
+    platform::Sleep_Ms(300);
+    Set_Command_Timeout(1);
+  });
+  EXPECT_EQ(Run_Session(), E_COMMAND_TIMEOUT);
+  const std::uint64_t ended = platform::Monotonic_Ms();
+  set_limit.join();
+  ASSERT_NE(waiting_since, 0u);
+  EXPECT_GE(ended - waiting_since, 1900u) << "more than one whole second counts";
+  EXPECT_EQ(Sent(), (std::vector<Bytes>{End_Indication(0x04, 0x05)}));
+}
+
 TEST_F(IdleState, AbortWhileWaitingForACommandEndsWith29AndItsEndIndication) {
   fake_.Feed(Idle_Notice());
   bool aborted = false;
   while_running_ = [&] {
     if (!aborted && platform::Load(Info_Of(kHt).WaitingGUICommand) == 1) {
-      platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+      Set_Abort_From_GUI(kHt, std::int32_t{1});
       aborted = true;
     }
   };
@@ -83,7 +104,7 @@ TEST_F(IdleState, WaitingIsCheapAndNewLinesAreSeenQuickly) {
         if (!Wait_Until([&] { return Command_Buffer_Empty(kHt); })) return;
       }
       Engine_Waits_For_A_Command();
-      platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+      Set_Abort_From_GUI(kHt, std::int32_t{1});
     });
     EXPECT_EQ(Run_Session(), E_BREAK_KEY);
     hand_in.join();

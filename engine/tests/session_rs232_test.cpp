@@ -130,7 +130,7 @@ class Rs232Loop : public SessionTest {
     platform::Store(info.WaitingGUICommand, std::int32_t{0});
   }
 
-  static void Abort() { platform::Store(Info_Of(kLineHt).AbortFromGUI, std::int32_t{1}); }
+  static void Abort() { Set_Abort_From_GUI(kLineHt, std::int32_t{1}); }
 
   short Run_Loop() {
     return On_Engine_Thread([this] { return engine_.ROX_Start(kLineHt); });

@@ -31,7 +31,7 @@ class SessionStop : public SessionTest {
     EXPECT_TRUE(Sent().empty()) << "the loop does not talk to the HT";
 
     const std::uint64_t asked = platform::Monotonic_Ms();
-    platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+    Set_Abort_From_GUI(kHt, std::int32_t{1});
     Wait_Until([&] { return done.load(); }, kStopLimitMs + 500);
     *stop_ms = platform::Monotonic_Ms() - asked;
     if (!done) {

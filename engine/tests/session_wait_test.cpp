@@ -135,7 +135,7 @@ TEST_F(WaitState, UnexpectedPacketsEndTheSessionWithTheirCodeAndEndIndication) {
 TEST_F(WaitState, TimeOutsAreWaitedThroughAndAnAbortEndsWith29) {
   fake_.Feed_Timeout().Feed_Timeout().Feed(Session_Info_Request());
   Answer_With([this](const Bytes& sent) {
-    if (sent[1] == 'X') platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+    if (sent[1] == 'X') Set_Abort_From_GUI(kHt, std::int32_t{1});
     return Bytes{};
   });
   fake_.Feed_Timeout();

@@ -592,7 +592,7 @@ TEST_F(Transfer, AnAbortStopsASearchOfTheTree) {
   RS232_ROX::transferinfotag info{};
   ASSERT_EQ(engine_.Get_Trns_Info((C("tree") + "\\*.txt").c_str(), &info, 0, 1), E_NORMAL);
   EXPECT_EQ(info.FileCount, 2);
-  platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+  Set_Abort_From_GUI(kHt, std::int32_t{1});
   EXPECT_EQ(engine_.Get_Trns_Info((C("tree") + "\\*.txt").c_str(), &info, 0, 1), E_BREAK_KEY);
   EXPECT_EQ(engine_.Process_Updation(kChannel, (C("tree") + "\\*.txt").c_str(), "VSR tree##\\D", engine_.PacketBuf,
                                      'S', 1),

@@ -24,7 +24,7 @@ short Session_Until_Abort(RS232_ROX& engine) {
   while (platform::Load(Info_Of(1).AbortFromGUI) == 0 && platform::Monotonic_Ms() < limit)
     platform::Sleep_Ms(2);
   g_aborts_seen.fetch_add(1);
-  platform::Store(Info_Of(1).AbortFromGUI, 0);
+  Set_Abort_From_GUI(1, 0);
   return E_BREAK_KEY;
 }
 

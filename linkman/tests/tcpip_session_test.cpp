@@ -158,7 +158,7 @@ TEST_F(TcpipSession, EndingCodeChoosesCloseModeAndWhatIsCleared) {
     s.repeat.store(c.repeat);
     Write_Command_Buffer(4, "S C:\\DATA\\X.DAT");
     platform::Store(Info_Of(4).BusyFlag, 1);
-    platform::Store(Info_Of(4).AbortFromGUI, 1);
+    Set_Abort_From_GUI(4, 1);
     fakenet::Queue_Accept(channel, 4);
     ASSERT_TRUE(Ended(channel, 4));
     EXPECT_EQ(fakenet::Close_Mode_Of(channel), c.close_mode);
@@ -223,7 +223,7 @@ TEST_F(TcpipSession, SecondConnectionOfABusyHtIsDroppedNotGivenASecondEngine) {
   // before that session has ended (its engine still delivers its last
   // status): it waits for the end and is served.
   s.behaviour.store(Behaviour::End);
-  platform::Store(Info_Of(3).AbortFromGUI, 1);
+  Set_Abort_From_GUI(3, 1);
   fakenet::Queue_Accept(43, 3);
   platform::Sleep_Ms(200);  // no messages dispatched: the old engine cannot end yet
   ASSERT_TRUE(Eventually([&] { return s.calls.load() == 2; }));

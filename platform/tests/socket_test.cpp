@@ -108,6 +108,44 @@ TEST(Socket, ReadsTellNothingYetFromDataFromTheEnd) {
   Socket_Close(a);
 }
 
+// The blocking read with a time limit: queued bytes at once, nothing within
+// the limit as would-block (not as an end), the peer's end as 0, and a
+// changed limit takes effect.
+TEST(Socket, ReadWithinALimitTellsDataTimeAndTheEnd) {
+  Listener l;
+  // The connecting side stays in blocking mode (as htsim uses it).
+  int c = Tcp_Socket_Open();
+  ASSERT_EQ(Socket_Connect(c, "127.0.0.1", static_cast<std::uint16_t>(l.port), nullptr, 2000), SOCKET_OK);
+  int a = l.Accept();
+  ASSERT_GT(a, 0);
+  int set = 0;
+  char buf[16];
+  std::uint64_t start = Monotonic_Ms();
+  EXPECT_EQ(Socket_Recv_Within(c, buf, sizeof buf, 60, &set), SOCKET_WOULD_BLOCK);
+  EXPECT_GE(Monotonic_Ms() - start, 50u);
+  EXPECT_EQ(set, 60);
+  EXPECT_EQ(Socket_Send(a, "abc", 3), 3);
+  EXPECT_EQ(Socket_Recv_Within(c, buf, sizeof buf, 2000, &set), 3);
+  EXPECT_EQ(std::string(buf, 3), "abc");
+  // Bytes that come while the read waits end it.
+  std::thread later([a] {
+    Sleep_Ms(30);
+    Socket_Send(a, "de", 2);
+  });
+  EXPECT_EQ(Socket_Recv_Within(c, buf, sizeof buf, 5000, &set), 2);
+  later.join();
+  EXPECT_EQ(set, 5000);
+  start = Monotonic_Ms();
+  EXPECT_EQ(Socket_Recv_Within(c, buf, sizeof buf, 40, &set), SOCKET_WOULD_BLOCK);
+  EXPECT_GE(Monotonic_Ms() - start, 30u);
+  EXPECT_LT(Monotonic_Ms() - start, 4000u) << "the shorter limit is in force";
+  // A socket that does not block comes back at once instead of waiting.
+  EXPECT_EQ(Socket_Recv_Within(a, buf, sizeof buf, 5000, &set), SOCKET_WOULD_BLOCK);
+  Socket_Close(a);
+  EXPECT_EQ(Socket_Recv_Within(c, buf, sizeof buf, 2000, &set), 0);
+  Socket_Close(c);
+}
+
 TEST(Socket, FailuresKeepTheirSystemReason) {
   Listener taken;
   ASSERT_GT(taken.port, 0);

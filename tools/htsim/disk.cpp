@@ -246,20 +246,58 @@ int HtDisk::Resolve(const std::string& ht, fs::path* out) const {
     if (c.empty() || c == ".") continue;
     if (c == "..") return E_PATH_NOT_FOUND;
     if (exact && !Exists(p / c)) {
-      exact = false;
-      for (const fs::path& e : Entries(p)) {
-        if (Same_Ignoring_Case(e.filename().string(), c)) {
-          p = e;
-          exact = true;
-          break;
-        }
+      const std::string found = Find_Ignoring_Case(p, c);
+      exact = !found.empty();
+      if (exact) {
+        p /= found;
+        continue;
       }
-      if (exact) continue;
     }
     p /= c;
   }
   *out = p;
   return 0;
+}
+
+std::string HtDisk::Find_Ignoring_Case(const fs::path& dir, const std::string& name) const {
+  std::error_code ec;
+  const fs::file_time_type changed = fs::last_write_time(dir, ec);
+  if (ec) return "";
+  std::lock_guard<std::mutex> lock(names_mu_);
+  auto it = names_.find(dir);
+  if (it == names_.end() || it->second.changed != changed) {
+    FolderNames names;
+    names.changed = changed;
+    fs::directory_iterator e(dir, ec), end;
+    for (; !ec && e != end; e.increment(ec)) {
+      std::string n = e->path().filename().string();
+      if (Is_Temp(n)) continue;
+      std::string& first = names.by_lower[Lower_Text(n)];
+      if (first.empty() || n < first) first = std::move(n);
+    }
+    if (ec) return "";
+    it = names_.insert_or_assign(dir, std::move(names)).first;
+  }
+  auto hit = it->second.by_lower.find(Lower_Text(name));
+  return hit == it->second.by_lower.end() ? std::string() : hit->second;
+}
+
+void HtDisk::Note_Created(const fs::path& p, fs::file_time_type before) const {
+  const fs::path dir = p.parent_path();
+  std::error_code ec;
+  const fs::file_time_type changed = fs::last_write_time(dir, ec);
+  std::lock_guard<std::mutex> lock(names_mu_);
+  auto it = names_.find(dir);
+  if (it == names_.end()) return;
+  if (ec || it->second.changed != before) {
+    // Someone else changed the folder since its names were read.
+    names_.erase(it);
+    return;
+  }
+  std::string n = p.filename().string();
+  std::string& first = it->second.by_lower[Lower_Text(n)];
+  if (first.empty() || n < first) first = std::move(n);
+  it->second.changed = changed;
 }
 
 int HtDisk::Info(const fs::path& p, const std::string& ht_name, FileInfo* out) const {
@@ -432,12 +470,16 @@ int IncomingFile::Begin(const fs::path& target, bool append, bool overwrite) {
   target_ = target;
   append_ = append;
   received_ = 0;
+  folder_before_ = fs::last_write_time(target.parent_path(), ec);
+  if (ec) folder_before_ = fs::file_time_type{};
   temp_ = target.parent_path() / (std::string(kTempPrefix) + target.filename().string() + ".part");
   out_.open(temp_, std::ios::binary | std::ios::trunc);
   if (!out_) {
     temp_.clear();
     return E_FILE_NOTHING;
   }
+  folder_with_temp_ = fs::last_write_time(target.parent_path(), ec);
+  if (ec) folder_before_ = fs::file_time_type{};
   return 0;
 }
 
@@ -457,6 +499,9 @@ int IncomingFile::Commit(std::uint64_t limit, const FileInfo* stamp_from, std::u
   }
   const std::uint64_t n = std::min(limit, received_);
   std::error_code ec;
+  // Whether anyone else changed the folder while the file came in.
+  if (fs::last_write_time(target_.parent_path(), ec) != folder_with_temp_ || ec) folder_before_ = fs::file_time_type{};
+  ec.clear();
   if (append_) {
     std::ifstream in(temp_, std::ios::binary);
     std::ofstream to(target_, std::ios::binary | std::ios::app);

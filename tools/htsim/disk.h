@@ -11,7 +11,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/htsim/packet.h"
@@ -52,7 +55,22 @@ class HtDisk {
   const fs::path& Root() const { return root_; }
 
   // The native path of an HT path: 0, or 49 when it would leave the disk.
+  // A component missing as spelled resolves to the first entry of its
+  // folder (in name order) that equals it ignoring ASCII case. The folder's
+  // names are read once and kept while the folder's modification time stays
+  // what it was when they were read (or when Note_Created last updated
+  // them), so a run of new files does not read the folder again per file.
+  // The file system stamps folders with a coarse clock (a few ms), so a
+  // name that another program adds within the same tick as the change
+  // htsim last saw can stay unseen until the folder changes again.
   int Resolve(const std::string& ht, fs::path* out) const;
+
+  // Tells the lookups that this program has just put the file p in place
+  // and that its folder's modification time was before when the work on it
+  // began: when the kept names were current then, they take p in instead
+  // of being read again; otherwise they are read again at the next lookup.
+  // Any thread may call it.
+  void Note_Created(const fs::path& p, fs::file_time_type before) const;
 
   // File information of one file, named ht_name in the record: 0, or 48.
   int Info(const fs::path& p, const std::string& ht_name, FileInfo* out) const;
@@ -83,7 +101,19 @@ class HtDisk {
   int Set_Info(const FileInfo& info) const;
 
  private:
+  // The first name of dir equal to name ignoring ASCII case, "" when none.
+  std::string Find_Ignoring_Case(const fs::path& dir, const std::string& name) const;
+
+  // One folder's names by their lower-case form (the first in name order
+  // each), with the folder's modification time when they were taken.
+  struct FolderNames {
+    fs::file_time_type changed;
+    std::unordered_map<std::string, std::string> by_lower;
+  };
+
   fs::path root_;
+  mutable std::mutex names_mu_;
+  mutable std::map<fs::path, FolderNames> names_;
 };
 
 // A file being received: the data goes to a temporary file beside the
@@ -110,6 +140,11 @@ class IncomingFile {
   void Abandon();
   bool Open() const { return !temp_.empty(); }
   std::uint64_t Received() const { return received_; }
+  const fs::path& Target() const { return target_; }
+  // The modification time of the target's folder just before Begin put the
+  // temporary file there; the epoch when it could not be read or when the
+  // folder changed otherwise while the file came in (Commit tells).
+  fs::file_time_type Folder_Changed_Before() const { return folder_before_; }
 
  private:
   fs::path target_;
@@ -117,6 +152,8 @@ class IncomingFile {
   std::ofstream out_;
   bool append_ = false;
   std::uint64_t received_ = 0;
+  fs::file_time_type folder_before_{};
+  fs::file_time_type folder_with_temp_{};
 };
 
 }  // namespace htsim

@@ -36,13 +36,19 @@ SocketTransport::~SocketTransport() { Close(); }
 long SocketTransport::Read(std::uint8_t* buf, std::size_t n, std::uint64_t deadline_ms) {
   if (s_ <= 0) return kFailed;
   for (;;) {
-    long r = platform::Socket_Recv(s_, buf, n);
+    // One blocking read with the time left (at most a second at a time, so
+    // the socket's receive time-out is set once and stays): the usual frame
+    // costs one system call.
+    const int ms = Wait_Ms(deadline_ms);
+    long r = ms == 0 ? platform::Socket_Recv(s_, buf, n) : platform::Socket_Recv_Within(s_, buf, n, ms, &recv_timeout_ms_);
     if (r > 0) return r;
     if (r == 0) return kClosed;
     if (r != platform::SOCKET_WOULD_BLOCK) return kFailed;
-    int ms = Wait_Ms(deadline_ms);
     if (ms == 0) return kTimedOut;
-    if (platform::Socket_Wait(s_, platform::SocketWait::Readable, ms) < 0) return kFailed;
+    // The time passed or a signal came; a socket that does not block would
+    // come back at once, so the rest of the wait is a readiness wait.
+    const int rest = Wait_Ms(deadline_ms);
+    if (rest > 0 && platform::Socket_Wait(s_, platform::SocketWait::Readable, rest) < 0) return kFailed;
   }
 }
 

@@ -77,6 +77,7 @@ class SocketTransport : public Transport {
 
  private:
   int s_;
+  int recv_timeout_ms_ = 0;  // the receive time-out set on s_ (0: none yet)
 };
 
 // One frame from the PC.

@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   std::string pty_link;
   int baud = 9600;
   int sessions = 1;
+  bool times = false;
   app.add_option("-p,--port", port, "the PC's TCP port (TCP/IP)")->check(CLI::Range(1, 65535));
   app.add_option("--serial", serial_device, "RS-232C: the serial device to the PC (e.g. /dev/ttyUSB0)");
   app.add_flag("--pty", pty, "RS-232C over a pseudo-terminal pair made here; its PC side is printed");
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
   app.add_option("--resend", resend, "answer the N-th PC data frame with a resend request (repeatable)")
       ->allow_extra_args(false)
       ->check(CLI::PositiveNumber);
+  app.add_flag("--times", times, "end every report line with us=N, the monotonic clock in microseconds");
   app.add_option("--timeout", timeout, "seconds the whole run may take")
       ->capture_default_str()
       ->check(CLI::Range(0.1, 86400.0));
@@ -121,6 +123,7 @@ int main(int argc, char** argv) {
 
   htsim::SessionOptions options;
   options.block_size = block;
+  options.times = times;
   std::string why;
   for (const std::string& d : dos) {
     htsim::Step s;

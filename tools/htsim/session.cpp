@@ -2,6 +2,7 @@
 #include "tools/htsim/session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "engine/rox32.h"
@@ -92,7 +93,15 @@ Session::Session(HtLink& link, const HtDisk* disk, std::ostream& out, SessionOpt
 
 // ---- Reporting and ending -----------------------------------------------------
 
-void Session::Line(const std::string& text) { out_ << text << '\n' << std::flush; }
+void Session::Line(const std::string& text) {
+  if (options_.times) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    out_ << text << " us=" << us.count() << '\n' << std::flush;
+    return;
+  }
+  out_ << text << '\n' << std::flush;
+}
 
 void Session::Set_Exit(int code) {
   if (exit_ == kExitOk) exit_ = code;
@@ -712,6 +721,7 @@ void Session::Pc_Block(const PacketView& v, const char* who) {
   const bool append = rx_.letter == 'A';
   if (int r = rx_.file.Commit(rx_.info.size, append ? nullptr : &rx_.info, &kept))
     return Ht_Error(r, "cannot store " + rx_.info.name + ": " + Code_Text(r));
+  if (disk_ != nullptr) disk_->Note_Created(rx_.file.Target(), rx_.file.Folder_Changed_Before());
   link_.Send(General_Response(rx_.letter, 'd'));
   if (!append && rx_files_ > 0) --rx_files_;
   std::string line = std::string(who) + (append ? " append " : " recv ") + rx_.info.name +

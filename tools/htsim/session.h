@@ -33,6 +33,10 @@ struct SessionOptions {
   std::vector<Step> steps;        // empty: a plain idle notice
   std::size_t block_size = 2032;  // content bytes per data block the HT sends
   std::uint16_t session_number = 1;
+  // Every report line ends with " us=N": the moment it was written, in
+  // microseconds of the system's monotonic clock (for benchmarks, which
+  // compare these across processes instead of when they read the line).
+  bool times = false;
 };
 
 class Session {

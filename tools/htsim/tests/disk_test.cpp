@@ -1,8 +1,10 @@
 // The folder that stands for the HT's disk.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "engine/rox32.h"
 #include "tools/htsim/disk.h"
@@ -66,6 +68,57 @@ TEST_F(DiskTest, HtPathsMapIntoTheFolderIgnoringCase) {
   EXPECT_EQ(p, root_ / "x.dat");
   EXPECT_EQ(d.Resolve("A:\\..\\etc\\passwd", &p), E_PATH_NOT_FOUND);
   EXPECT_EQ(d.Resolve("DATA\\..\\..\\x", &p), E_PATH_NOT_FOUND);
+}
+
+// The folder's names are kept between lookups: files this program receives
+// are found under any spelling without the folder being read again, and a
+// change made by someone else is seen as soon as the folder's time moves on.
+TEST_F(DiskTest, KeptFolderNamesFollowReceivedFilesAndOutsideChanges) {
+  Put("in/Zeta.dat", "z");
+  Put("in/zeta.DAT", "second spelling");
+  HtDisk d(root_);
+  fs::path p;
+  // Of two spellings the first in name order wins, as a fresh read finds it.
+  ASSERT_EQ(d.Resolve("IN\\ZETA.DAT", &p), 0);
+  EXPECT_EQ(p, root_ / "in" / "Zeta.dat");
+
+  // A run of received files, each new when it is looked up.
+  for (int i = 0; i < 50; ++i) {
+    const std::string name = "File" + std::to_string(i) + ".Dat";
+    ASSERT_EQ(d.Resolve("in\\" + name, &p), 0);
+    ASSERT_EQ(p, root_ / "in" / name);
+    IncomingFile f;
+    ASSERT_EQ(f.Begin(p, false, false), 0);
+    std::uint64_t kept = 0;
+    ASSERT_EQ(f.Commit(0, nullptr, &kept), 0);
+    d.Note_Created(f.Target(), f.Folder_Changed_Before());
+    // Another spelling of the file just received finds it.
+    fs::path again;
+    ASSERT_EQ(d.Resolve("in\\FILE" + std::to_string(i) + ".DAT", &again), 0);
+    ASSERT_EQ(again, root_ / "in" / name) << i;
+  }
+
+  // Someone else adds and removes files; the folder's time moves on (its
+  // resolution is coarse, so the test lets time pass first).
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  Put("in/Outside.TXT", "o");
+  fs::remove(root_ / "in" / "File3.Dat");
+  ASSERT_EQ(d.Resolve("in\\outside.txt", &p), 0);
+  EXPECT_EQ(p, root_ / "in" / "Outside.TXT");
+  ASSERT_EQ(d.Resolve("in\\FILE3.DAT", &p), 0);
+  EXPECT_EQ(p, root_ / "in" / "FILE3.DAT") << "a removed file is not found under its old name";
+
+  // A receive that began before an outside change does not hide it.
+  ASSERT_EQ(d.Resolve("in\\late.dat", &p), 0);
+  IncomingFile f;
+  ASSERT_EQ(f.Begin(p, false, false), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  Put("in/Sneaked.In", "s");
+  std::uint64_t kept = 0;
+  ASSERT_EQ(f.Commit(0, nullptr, &kept), 0);
+  d.Note_Created(f.Target(), f.Folder_Changed_Before());
+  ASSERT_EQ(d.Resolve("in\\SNEAKED.IN", &p), 0);
+  EXPECT_EQ(p, root_ / "in" / "Sneaked.In");
 }
 
 TEST_F(DiskTest, FindListsFilesUnderTheirHtNames) {

@@ -270,7 +270,7 @@ TEST_F(Rs232Line, OneShotModeEndsTheLoopAfterOneSessionAndPosts1031) {
     done = true;
   });
   const bool ended = Pump_Until([&] { return done.load(); });
-  if (!ended) platform::Store(Info_Of(kLineHt).AbortFromGUI, std::int32_t{1});
+  if (!ended) Set_Abort_From_GUI(kLineHt, std::int32_t{1});
   loop.join();
   ht_.join();
   platform::Pump_Messages();
