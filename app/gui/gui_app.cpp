@@ -13,6 +13,7 @@
 #include "app/core/startup.h"
 #include "app/gui/main_window.h"
 #include "app/gui/splash.h"
+#include "app/gui/stations/main_window_view.h"
 #include "app/server/datacopy.h"
 #include "app/server/ipc.h"
 #include "platform/signals.h"
@@ -64,10 +65,9 @@ int Run_Gui(int argc, char** argv, const GuiOptions& options) {
   }
   QCoreApplication::processEvents();
 
-  // The station view and the station selection: MainWindow(view_factory,
-  // selector) takes those of the station view library; without them it
-  // uses the plain ones of basic_stations.h.
-  MainWindow window;
+  // The bars panel and the station selection windows of the station view
+  // library.
+  MainWindow window(stations::Make_Station_Panel_View, stations::Select_Stations_For_Main_Window);
   GuiConfig config;
   config.control_socket = options.control_socket;
   config.control_group = options.control_group;

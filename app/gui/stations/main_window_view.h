@@ -1,13 +1,9 @@
 // The station panel and the selection windows behind the main window's
 // station-view seam (app/gui/station_view.h): the main window is built with
 //   MainWindow(Make_Station_Panel_View, Select_Stations_For_Main_Window)
-// Built only where that seam exists (CMake defines
-// TARNEL_HAS_STATION_VIEW_SEAM then).
 //
 // Threads: the user-interface thread only.
 #pragma once
-
-#ifdef TARNEL_HAS_STATION_VIEW_SEAM
 
 #include <memory>
 
@@ -26,5 +22,3 @@ std::unique_ptr<StationView> Make_Station_Panel_View(QWidget* main_window);
 bool Select_Stations_For_Main_Window(QWidget* parent, ::SelectionMode mode, int interface_type);
 
 }  // namespace stations
-
-#endif

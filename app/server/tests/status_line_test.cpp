@@ -141,7 +141,9 @@ TEST(StatusTracker, TheSameFileAgainAndOtherStationsAreKeptApart) {
 
 }  // namespace
 
-InfoHT Progress(std::uint16_t mode, std::uint16_t index) {
+namespace {
+
+InfoHT MeaningRecord(std::uint16_t mode, std::uint16_t index) {
   InfoHT info{};
   info.HTNo = 4;
   info.Mode = mode;
@@ -153,37 +155,37 @@ InfoHT Progress(std::uint16_t mode, std::uint16_t index) {
 }  // namespace
 
 TEST(StatusMeaning, BarsStartAtZeroAndEndWithTheTransfersEndingCode) {
-  StatusMeaning m = Status_Meaning(4, 0, Progress(1, 0));
+  StatusMeaning m = Status_Meaning(4, 0, MeaningRecord(1, 0));
   EXPECT_TRUE(m.start_bar && m.update_bar && !m.reset_bar);
-  m = Status_Meaning(4, 50, Progress(2, 0));
+  m = Status_Meaning(4, 50, MeaningRecord(2, 0));
   EXPECT_TRUE(!m.start_bar && m.update_bar && !m.reset_bar);
   // A send ends at 100 % or more with 73; a receive only at exactly 100 %.
-  EXPECT_TRUE(Status_Meaning(4, 100, Progress(1, 73)).reset_bar);
-  EXPECT_TRUE(Status_Meaning(4, 101, Progress(1, 73)).reset_bar);
-  EXPECT_FALSE(Status_Meaning(4, 100, Progress(1, 0)).reset_bar);
-  EXPECT_TRUE(Status_Meaning(4, 100, Progress(2, 73)).reset_bar);
-  EXPECT_FALSE(Status_Meaning(4, 101, Progress(2, 73)).reset_bar);
-  EXPECT_TRUE(Status_Meaning(4, 0, Progress(3, 73)).reset_bar);
-  EXPECT_EQ(Status_Meaning(4, 0, Progress(1, 0)).op_mode, 1);
+  EXPECT_TRUE(Status_Meaning(4, 100, MeaningRecord(1, 73)).reset_bar);
+  EXPECT_TRUE(Status_Meaning(4, 101, MeaningRecord(1, 73)).reset_bar);
+  EXPECT_FALSE(Status_Meaning(4, 100, MeaningRecord(1, 0)).reset_bar);
+  EXPECT_TRUE(Status_Meaning(4, 100, MeaningRecord(2, 73)).reset_bar);
+  EXPECT_FALSE(Status_Meaning(4, 101, MeaningRecord(2, 73)).reset_bar);
+  EXPECT_TRUE(Status_Meaning(4, 0, MeaningRecord(3, 73)).reset_bar);
+  EXPECT_EQ(Status_Meaning(4, 0, MeaningRecord(1, 0)).op_mode, 1);
 }
 
 TEST(StatusMeaning, EndingCodesDecideBetweenNothingResetAndErrorWindow) {
-  const StatusMeaning quiet = Status_Meaning(4, 0, Progress(0, 29));
+  const StatusMeaning quiet = Status_Meaning(4, 0, MeaningRecord(0, 29));
   EXPECT_TRUE(quiet.ignore);
   EXPECT_FALSE(quiet.show_op_mode || quiet.reset_bar || quiet.error_window);
   for (std::uint16_t code : {0, 72}) {
-    const StatusMeaning m = Status_Meaning(4, 0, Progress(0, code));
+    const StatusMeaning m = Status_Meaning(4, 0, MeaningRecord(0, code));
     EXPECT_TRUE(m.reset_bar && !m.error_window) << code;
   }
   for (std::uint16_t code : {85, 0xFFFF}) {
-    const StatusMeaning m = Status_Meaning(4, 0, Progress(0, code));
+    const StatusMeaning m = Status_Meaning(4, 0, MeaningRecord(0, code));
     EXPECT_TRUE(!m.ignore && !m.reset_bar && !m.error_window) << code;
   }
-  const StatusMeaning error = Status_Meaning(4, 0, Progress(0, 38));
+  const StatusMeaning error = Status_Meaning(4, 0, MeaningRecord(0, 38));
   EXPECT_TRUE(error.error_window && error.reset_bar);
   EXPECT_EQ(error.code, 38);
   // The link manager's reports carry the code in lParam and no HT record.
-  const StatusMeaning link = Status_Meaning(0, 96, Progress(1, 0));
+  const StatusMeaning link = Status_Meaning(0, 96, MeaningRecord(1, 0));
   EXPECT_TRUE(link.error_window);
   EXPECT_EQ(link.code, 96);
   EXPECT_EQ(link.op_mode, 0);

@@ -431,7 +431,6 @@ class StationWidgetsTest : public QObject {
   // Behind the main window's station-view seam: the panel comes with the
   // first bar (with the settings read by then) and goes with the last.
   void mainWindowSeam() {
-#ifdef TARNEL_HAS_STATION_VIEW_SEAM
     HostWindow host;
     host.show();
     QVERIFY(QTest::qWaitForWindowExposed(&host));
@@ -471,9 +470,6 @@ class StationWidgetsTest : public QObject {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(host.findChildren<StationPanel*>().isEmpty());
     GPanelSettings = saved;
-#else
-    QSKIP("the main window's station-view seam is not in this tree");
-#endif
   }
 
   // Keys typed in the panel reach the main window; Esc asks it to close.
