@@ -42,9 +42,7 @@ TEST(DesktopProgram, BarsMoveErrorsShowAndASecondStartOnlyBringsTheFirstForward)
   std::filesystem::create_directories(shots);
   for (const char* name : {"main-window.png", "main-window-bars.png", "error-window.png"})
     std::filesystem::remove(shots + "/" + name);
-  const std::vector<std::string> env = {
-      "QT_QPA_PLATFORM=offscreen",
-      "LSAN_OPTIONS=suppressions=" + std::string(TARNEL_SOURCE_DIR) + "/app/gui/tests/lsan.supp:print_suppressions=0"};
+  const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen"};
 
   e2e::Server gui(dir, "gui");
   ASSERT_TRUE(gui.Start(false, {"--program-dir", dir.Path(), "--screenshot-dir", shots}, env));
