@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
 #ifdef TARNEL_WITH_GUI
   app.add_option("--screenshot-dir", screenshot_dir,
                  "Desktop program: save PNG pictures of the main window and the first error window into this "
-                 "folder once a second (for tests and documentation)");
+                 "folder five times a second (for tests and documentation)");
 #endif
   app.footer(
       "Without --headless tarnel opens the operator's window (Qt; QT_QPA_PLATFORM=offscreen runs it\n"

@@ -51,6 +51,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, adduser")
+if(TARNEL_GUI)
+  # tarnel links the desktop program's Qt 6 Widgets (and through it Gui and Core).
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6widgets6")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/deb/postinst
     ${PROJECT_SOURCE_DIR}/packaging/deb/prerm

@@ -24,7 +24,7 @@ bool Bring_Other_Instance_Forward(const std::string& socket_path) {
 
 namespace {
 
-// Saves what the operator sees as PNG files into dir once a second: the
+// Saves what the operator sees as PNG files into dir five times a second: the
 // main window (main-window.png, and main-window-bars.png while bars show)
 // and the first error window (error-window.png).
 void Start_Screenshots(MainWindow* window, const QString& dir) {
@@ -37,7 +37,7 @@ void Start_Screenshots(MainWindow* window, const QString& dir) {
     const auto errors = window->Error_Windows();
     if (!errors.empty()) errors.front()->grab().save(dir + "/error-window.png");
   });
-  timer->start(1000);
+  timer->start(200);
 }
 
 }  // namespace

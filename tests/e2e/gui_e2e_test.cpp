@@ -31,7 +31,7 @@ TEST(DesktopProgram, BarsMoveErrorsShowAndASecondStartOnlyBringsTheFirstForward)
   dir.Write("device.ini", e2e::Device_Ini(dir.Path(), port, 8,
                                           {"1=127.0.0.41", "2=127.0.0.42", "3=127.0.0.43", "4=127.0.0.44"}));
   dir.Write("panelset.ini", e2e::Panelset_Ini() + "[GUI]\r\nBARHEIGHT=45\r\nNUMOFBAR=3\r\nSENDR=30\r\nSENDG=110\r\n"
-                                                  "SENDB=200\r\n");
+                                                  "SENDB=200\r\n[ETC]\r\nMAXSENDSIZE=512\r\n");
   std::filesystem::copy_file(std::string(TARNEL_SOURCE_DIR) + "/app/default-config/vek32.bmp", dir.File("vek32.bmp"));
   {
     std::ofstream big(dir.File("BIG.DAT"), std::ios::binary);
@@ -42,9 +42,7 @@ TEST(DesktopProgram, BarsMoveErrorsShowAndASecondStartOnlyBringsTheFirstForward)
   std::filesystem::create_directories(shots);
   for (const char* name : {"main-window.png", "main-window-bars.png", "error-window.png"})
     std::filesystem::remove(shots + "/" + name);
-  const std::vector<std::string> env = {
-      "QT_QPA_PLATFORM=offscreen",
-      "LSAN_OPTIONS=suppressions=" + std::string(TARNEL_SOURCE_DIR) + "/app/gui/tests/lsan.supp:print_suppressions=0"};
+  const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen"};
 
   e2e::Server gui(dir, "gui");
   ASSERT_TRUE(gui.Start(false, {"--program-dir", dir.Path(), "--screenshot-dir", shots}, env));
