@@ -13,6 +13,13 @@ file(GLOB tarnel_docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 # The operator's guide is installed as built, with its table of ending codes.
 list(REMOVE_ITEM tarnel_docs ${PROJECT_SOURCE_DIR}/docs/operators.md)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${tarnel_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The package's changelog (compressed) and copyright file.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+  COMMAND gzip -n -9 -c ${PROJECT_SOURCE_DIR}/packaging/deb/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/deb/changelog VERBATIM)
+add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/deb/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Man pages: scdoc sources turned into roff at build time.
 find_program(SCDOC_EXECUTABLE scdoc)
@@ -22,13 +29,15 @@ if(SCDOC_EXECUTABLE)
   foreach(page IN LISTS tarnel_man_pages)
     set(_src ${PROJECT_SOURCE_DIR}/docs/man/${page}.scd)
     set(_out ${CMAKE_BINARY_DIR}/man/${page})
-    add_custom_command(OUTPUT ${_out}
+    # Installed compressed, as Debian's policy wants man pages.
+    add_custom_command(OUTPUT ${_out} ${_out}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
       COMMAND ${SCDOC_EXECUTABLE} < ${_src} > ${_out}
+      COMMAND gzip -n -9 -f -k ${_out}
       DEPENDS ${_src} VERBATIM)
-    list(APPEND _man_outputs ${_out})
+    list(APPEND _man_outputs ${_out} ${_out}.gz)
     string(REGEX REPLACE ".*\\.([0-9])$" "\\1" _section ${page})
-    install(FILES ${_out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${_section})
+    install(FILES ${_out}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${_section})
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${_man_outputs})
   set(TARNEL_HAVE_MAN 1)
@@ -41,7 +50,7 @@ endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarnel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "tarnel maintainers <tarnel@localhost>")
+set(CPACK_PACKAGE_CONTACT "tarnel maintainers <tarnel@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "file exchange with handheld terminals (server)")
 set(CPACK_PACKAGE_DESCRIPTION
     "tarnel runs the PC side of the file exchange with handheld terminals over\nTCP/IP, RS-232C or SCSI as a headless server, with a control client and a\nterminal simulator.")

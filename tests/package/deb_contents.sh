@@ -24,10 +24,12 @@ want /usr/share/tarnel/server/panelset.ini
 want /usr/share/tarnel/device.ini
 want /usr/share/doc/tarnel/README.md
 want /usr/share/doc/tarnel/operators.md
+want /usr/share/doc/tarnel/copyright
+want /usr/share/doc/tarnel/changelog.gz
 want /usr/lib/systemd/system/tarnel.service
 if [ "$have_man" = 1 ]; then
-  want /usr/share/man/man1/tarnel.1
-  want /usr/share/man/man5/tarnel-config.5
+  want /usr/share/man/man1/tarnel.1.gz
+  want /usr/share/man/man5/tarnel-config.5.gz
 fi
 # Nothing outside /usr and /lib (the configuration is made by postinst).
 bad=$(grep -vE '^/(usr|lib)(/|$)|^/$' "$out/files" || true)

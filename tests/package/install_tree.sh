@@ -22,12 +22,14 @@ want share/tarnel/server/device.ini
 want share/tarnel/server/panelset.ini
 want share/doc/tarnel/README.md
 want share/doc/tarnel/operators.md
+want share/doc/tarnel/copyright
+want share/doc/tarnel/changelog.gz
 grep -q '^| 73 | PC Sends End Indication' "$prefix/share/doc/tarnel/operators.md" 2>/dev/null || { echo "the installed guide has no ending-code table"; fail=1; }
 want lib/systemd/system/tarnel.service
 if [ "$have_man" = 1 ]; then
   for m in man1/tarnel.1 man1/tarnelctl.1 man1/htsim.1 man5/tarnel-config.5; do
-    want "share/man/$m"
-    grep -q '^\.TH' "$prefix/share/man/$m" 2>/dev/null || { echo "not roff: $m"; fail=1; }
+    want "share/man/$m.gz"
+    zcat "$prefix/share/man/$m.gz" 2>/dev/null | grep -q '^\.TH' || { echo "not roff: $m"; fail=1; }
   done
 fi
 # The installed program runs.
