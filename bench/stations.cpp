@@ -1,6 +1,8 @@
 // stations: many htsim stations at once, each fetching a file of its own,
 // from the loopback source addresses 127.0.0.2, .3, ... (unlisted, so the
-// server numbers them; --use-ip lists them in [USE_IP] instead). One row per
+// server numbers them; --use-ip lists them in [USE_IP] instead). The
+// stations connect as they start and begin their fetch at one common moment
+// (unless --stagger spaces them). One row per
 // number of stations (default 1, 16, 64 and 255), each with a fresh server:
 // whether all completed, the aggregate rate from the first announcement to
 // the last file, the same for the baseline pair with as many connections
@@ -84,12 +86,18 @@ bool Run_Row(const RowOptions& o, int stations, Scratch& scratch, Row* row, std:
 
   std::vector<std::unique_ptr<Child>> children;
   std::vector<Child*> all;
+  // Starting hundreds of programs takes a while; so that the stations do
+  // fetch at once, each connects and then waits until a common moment,
+  // allowing a generous start-up time per station (unless staggered).
+  const Clock::time_point go = Clock::now() + std::chrono::milliseconds(o.stagger_ms > 0 ? 0 : 500 + 20 * stations);
   for (int i = 0; i < stations; ++i) {
     HtsimSpec spec;
     spec.port = config.port;
     spec.source = Loopback_Source(i);
     spec.disk = dir / ("ht" + std::to_string(i + 1));
     spec.steps = {"fetch " + File_Name(i)};
+    const auto wait_ms = std::chrono::duration_cast<std::chrono::milliseconds>(go - Clock::now()).count();
+    if (wait_ms > 0) spec.steps.insert(spec.steps.begin(), "sleep " + std::to_string(wait_ms));
     spec.extra = {"--block", std::to_string(std::min<std::size_t>(o.block, 64998))};
     spec.timeout_s = o.common.timeout_s;
     spec.times = true;

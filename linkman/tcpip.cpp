@@ -139,11 +139,13 @@ void Read_Address_List(TcpipState& st, const std::string& ini) {
     platform::Message_Box("Device.ini File Missing", "Message Box");
     return;
   }
+  // Read once for all the keys.
+  const platform::Profile_File file(ini.c_str());
   for (int n = 1; n <= kListedStations; ++n) {
     char key[8];
     std::snprintf(key, sizeof key, "%d", n);
     char value[kAddressSize];
-    platform::Get_Private_Profile_String("USE_IP", key, kNotFound, value, sizeof value, ini.c_str());
+    file.Get("USE_IP", key, kNotFound, value, sizeof value);
     if (std::strcmp(value, kNotFound) != 0) {
       std::memcpy(st.address[n], value, sizeof value);
       st.present[n] = true;

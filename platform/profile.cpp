@@ -38,12 +38,10 @@ bool Read_File(const char* path, std::string* text) {
   return ok;
 }
 
-// Finds key in the first section named section; true and *value when found.
-// A line without '=' inside the section is a key with an empty value.
-bool Lookup(std::string_view section, std::string_view key, const char* file,
-            std::string* value) {
-  std::string text;
-  if (file == nullptr || !Read_File(file, &text)) return false;
+// Finds key in the first section named section of the file's text; true and
+// *value when found. A line without '=' inside the section is a key with an
+// empty value.
+bool Lookup_In(std::string_view text, std::string_view section, std::string_view key, std::string* value) {
   std::string_view rest(text);
   if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
 
@@ -77,6 +75,12 @@ bool Lookup(std::string_view section, std::string_view key, const char* file,
   return false;
 }
 
+bool Lookup(std::string_view section, std::string_view key, const char* file, std::string* value) {
+  std::string text;
+  if (file == nullptr || !Read_File(file, &text)) return false;
+  return Lookup_In(text, section, key, value);
+}
+
 // The default text loses its trailing blanks, as on the PC.
 std::string Default_Of(const char* default_text) {
   std::string_view d = default_text == nullptr ? std::string_view() : default_text;
@@ -92,6 +96,20 @@ std::size_t Get_Private_Profile_String(const char* section, const char* key,
   if (out == nullptr || size == 0) return 0;
   std::string value;
   if (section == nullptr || key == nullptr || !Lookup(section, key, file, &value))
+    value = Default_Of(default_text);
+  const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  std::memcpy(out, value.data(), n);
+  out[n] = '\0';
+  return n;
+}
+
+Profile_File::Profile_File(const char* file) : read_(file != nullptr && Read_File(file, &text_)) {}
+
+std::size_t Profile_File::Get(const char* section, const char* key, const char* default_text, char* out,
+                              std::size_t size) const {
+  if (out == nullptr || size == 0) return 0;
+  std::string value;
+  if (section == nullptr || key == nullptr || !read_ || !Lookup_In(text_, section, key, &value))
     value = Default_Of(default_text);
   const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
   std::memcpy(out, value.data(), n);

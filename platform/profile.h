@@ -21,6 +21,20 @@ std::size_t Get_Private_Profile_String(const char* section, const char* key,
                                        const char* default_text, char* out,
                                        std::size_t size, const char* file);
 
+// One reading of an ini file for many lookups (a table of keys read in one
+// go): Get answers as Get_Private_Profile_String would have for the file as
+// it was when the object was made, without reading it again.
+class Profile_File {
+ public:
+  explicit Profile_File(const char* file);
+  std::size_t Get(const char* section, const char* key, const char* default_text, char* out,
+                  std::size_t size) const;
+
+ private:
+  std::string text_;
+  bool read_;
+};
+
 // Convenience form returning a std::string (no length limit).
 std::string Get_Profile_String(const std::string& section, const std::string& key,
                                const std::string& default_text, const std::string& file);

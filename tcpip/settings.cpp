@@ -125,12 +125,13 @@ int Station_Number(const char* peer) {
     return 0;
   }
   int candidate = 0;
+  // The table as the file holds it now, read once for all 255 keys.
+  const platform::Profile_File file(ini.c_str());
   for (int i = 1; i <= 255; ++i) {
     char key[8];
     std::snprintf(key, sizeof key, "%d", i);
     char value[kValueSize];
-    platform::Get_Private_Profile_String("USE_IP", key, kNotFound, value, sizeof value,
-                                         ini.c_str());
+    file.Get("USE_IP", key, kNotFound, value, sizeof value);
     if (std::strcmp(value, kNotFound) == 0) {
       if (candidate == 0 && !Station_Marked(TCPIP_Connections, i)) candidate = i;
       continue;

@@ -109,4 +109,32 @@ TEST_F(Profile, CrLfCommentsAndOddLines) {
   EXPECT_EQ(Get("ETHERNET", "LATER"), "Stringnotfound");
 }
 
+// One reading answers every lookup as a lookup of its own would, including
+// the default, the cut to the buffer and a missing file; it keeps the file
+// as it was when read.
+TEST_F(Profile, OneReadingAnswersLikeSingleLookups) {
+  Write("\xEF\xBB\xBF; table\r\n[USE_IP]\r\n1 = 127.0.0.2\r\n3='127.0.0.4'\r\nbare\r\n[use_ip]\r\n2=x\r\n");
+  const platform::Profile_File file(path_.c_str());
+  const char* keys[] = {"1", "2", "3", "BARE", "4"};
+  for (const char* key : keys) {
+    for (std::size_t size : {std::size_t{1}, std::size_t{4}, std::size_t{64}}) {
+      char one[64], many[64];
+      std::memset(one, 'X', sizeof one);
+      std::memset(many, 'X', sizeof many);
+      const std::size_t a = Get_Private_Profile_String("use_ip", key, "none ", one, size, path_.c_str());
+      const std::size_t b = file.Get("use_ip", key, "none ", many, size);
+      EXPECT_EQ(a, b) << key << " " << size;
+      EXPECT_EQ(std::string(one), std::string(many)) << key << " " << size;
+    }
+  }
+  char out[16];
+  Write("[USE_IP]\n1=changed\n");
+  EXPECT_EQ(file.Get("USE_IP", "1", "d", out, sizeof out), 9u);
+  EXPECT_STREQ(out, "127.0.0.2") << "the file as it was read";
+  const platform::Profile_File missing((dir_ / "none.ini").string().c_str());
+  EXPECT_EQ(missing.Get("USE_IP", "1", "Stringnotfound", out, sizeof out), 14u);
+  EXPECT_STREQ(out, "Stringnotfound");
+  EXPECT_EQ(missing.Get("USE_IP", "1", "d", nullptr, 4), 0u);
+}
+
 }  // namespace
