@@ -2,8 +2,9 @@
 // over the bottom of the main window and the station selection windows.
 // The main window feeds the view from notification 1029 and asks it for a
 // selection before Command, Script File and Abort on SCSI and TCP/IP.
-// basic_stations.h holds a plain implementation of both; the full station
-// view library replaces it (Make_Station_View / Select_Stations_Hook).
+// The program uses the station view library (app/gui/stations:
+// Make_Station_Panel_View, Select_Stations_For_Main_Window); basic_stations.h
+// holds a plain implementation of both that the main window's tests drive.
 //
 // Threads: the GUI thread only.
 #pragma once
