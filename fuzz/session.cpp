@@ -85,7 +85,7 @@ void Watchdog() {
     if (!g_running.load()) continue;
     const InfoHT& info = Info_Of(kHt);
     if (platform::Load(info.WaitingGUICommand) == 1 || Now_Ms() - g_started_ms.load() > 2000)
-      platform::Store(Info_Of(kHt).AbortFromGUI, std::int32_t{1});
+      Set_Abort_From_GUI(kHt, 1);
   }
 }
 
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   InfoHT& info = Info_Of(kHt);
   Clear_Command_Buffer(kHt);
-  platform::Store(info.AbortFromGUI, std::int32_t{0});
+  Set_Abort_From_GUI(kHt, 0);
   platform::Store(info.BusyFlag, std::int32_t{0});
   platform::Store(info.WaitingGUICommand, std::int32_t{0});
   platform::Store(info.Index, std::uint16_t{0});

@@ -418,7 +418,7 @@ void MainWindow::Stop_Link_Manager() {
 void MainWindow::Abort() {
   if (interface_type_ == kRs232) {
     stations_->Reset_Bar(1);
-    platform::Store(Info_Of(1).AbortFromGUI, 1);
+    Set_Abort_From_GUI(1, 1);
     platform::Store(Info_Of(1).BatchFlag, 0);
     flags_.command = flags_.script_run = true;
     return;
@@ -428,7 +428,7 @@ void MainWindow::Abort() {
     InfoHT& info = Info_Of(ht);
     if (platform::Load(info.CheckFlag) == 0) continue;
     if (platform::Load(info.BusyFlag) == 1 || platform::Load(info.WaitingGUICommand) == 1)
-      platform::Store(info.AbortFromGUI, 1);
+      Set_Abort_From_GUI(ht, 1);
     else
       Clear_Command_Buffer(ht);
     platform::Store(info.BatchFlag, 0);

@@ -530,7 +530,7 @@ std::string HeadlessServer::Control_Request(const std::string& text, bool* watch
   InfoHT& info = Info_Of(r.ht);
   if (platform::Load(info.BusyFlag) == 0 && platform::Load(info.WaitingGUICommand) == 0)
     return Error_Reply("HT " + std::to_string(r.ht) + " has no session to abort");
-  platform::Store(info.AbortFromGUI, 1);
+  Set_Abort_From_GUI(r.ht, 1);
   Note(LOG_PRIORITY_WARNING, "abort", "HT " + std::to_string(r.ht) + " asked to end its session",
        {{"ht", std::int64_t{r.ht}}});
   return Ok_Reply("HT " + std::to_string(r.ht) + " asked to end its session");
