@@ -14,6 +14,8 @@
 #include "app/gui/gui_app.h"
 #endif
 #include "platform/notify.h"
+#include "platform/process.h"
+#include "platform/progdir.h"
 
 namespace {
 
@@ -77,14 +79,12 @@ int main(int argc, char** argv) {
   app.add_option("--control-group", control_group,
                  "Also let the members of this group hand in requests (only this user and root may "
                  "otherwise); the socket and its folder then belong to the group");
-#ifdef TARNEL_WITH_GUI
   app.add_option("--screenshot-dir", screenshot_dir,
                  "Desktop program: save PNG pictures of the main window and the first error window into this "
                  "folder five times a second (for tests and documentation)");
-#endif
   app.footer(
-      "Without --headless tarnel opens the operator's window (Qt; QT_QPA_PLATFORM=offscreen runs it\n"
-      "without a display).\n"
+      "Without --headless tarnel opens the operator's window (the program tarnel-gui, package\n"
+      "tarnel-gui; QT_QPA_PLATFORM=offscreen runs it without a display).\n"
       "Exit status: 0 after an orderly stop; 1 when the server cannot start (the reason goes to\n"
       "standard error); 2 for a usage error; 3 when sessions did not end in time at the stop.\n"
       "Other programs hand in commands with tarnelctl (same --program-dir, or the same\n"
@@ -119,8 +119,17 @@ int main(int argc, char** argv) {
     options.screenshot_dir = screenshot_dir;
     return Run_Gui(argc, argv, options);
 #else
-    std::cerr << "tarnel: the operator window is not part of this build; run with --headless\n";
-    std::cerr << app.help();
+    // The desktop program is a program (and package) of its own, so that a
+    // server needs no Qt: tarnel-gui beside this executable takes over with
+    // the same arguments.
+    std::string self;
+    if (platform::Executable_Path(&self)) {
+      const std::string gui = self.substr(0, self.find_last_of('/') + 1) + "tarnel-gui";
+      argv[0] = const_cast<char*>(gui.c_str());
+      platform::Replace_Program(gui.c_str(), argv);
+    }
+    std::cerr << "tarnel: the desktop program (tarnel-gui, in the package tarnel-gui) is not installed "
+                 "beside this program; run with --headless\n";
     return 2;
 #endif
   }

@@ -1,7 +1,12 @@
 # Install rules, man pages and the Debian package.
 include(GNUInstallDirs)
 
+# Two packages: tarnel (the server, tarnelctl, htsim, documentation; no Qt)
+# and tarnel-gui (the desktop program). Everything not named otherwise goes
+# into the server's (CMAKE_INSTALL_DEFAULT_COMPONENT_NAME, set before any
+# install rule in the top-level CMakeLists.txt).
 install(TARGETS tarnel tarnelctl htsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
 # The demo configuration (a template: run-server.sh fills in its folder and
 # port) and the ready configuration the package copies to /etc/tarnel.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/app/default-config/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarnel)
@@ -20,6 +25,11 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
 add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/deb/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(TARNEL_GUI)
+  install(TARGETS tarnel-gui RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT desktop)
+  install(FILES ${CMAKE_BINARY_DIR}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/deb/copyright
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnel-gui COMPONENT desktop)
+endif()
 
 # Man pages: scdoc sources turned into roff at build time.
 find_program(SCDOC_EXECUTABLE scdoc)
@@ -51,23 +61,30 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarnel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "tarnel maintainers <tarnel@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "file exchange with handheld terminals (server)")
-set(CPACK_PACKAGE_DESCRIPTION
-    "tarnel runs the PC side of the file exchange with handheld terminals over\nTCP/IP, RS-232C or SCSI as a headless server, with a control client and a\nterminal simulator.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL server)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, adduser")
-if(TARNEL_GUI)
-  # tarnel links the desktop program's Qt 6 Widgets (and through it Gui and Core).
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6widgets6")
-endif()
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME tarnel)
+set(CPACK_COMPONENT_SERVER_DESCRIPTION
+    "file exchange with handheld terminals (server)\ntarnel runs the PC side of the file exchange with handheld terminals over\nTCP/IP, RS-232C or SCSI as a headless server, with a control client and a\nterminal simulator.")
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libc6, libstdc++6, adduser")
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/deb/postinst
     ${PROJECT_SOURCE_DIR}/packaging/deb/prerm
     ${PROJECT_SOURCE_DIR}/packaging/deb/postrm)
+if(TARNEL_GUI)
+  list(APPEND CPACK_COMPONENTS_ALL desktop)
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME tarnel-gui)
+  set(CPACK_COMPONENT_DESKTOP_DESCRIPTION
+      "file exchange with handheld terminals (desktop program)\nThe operator's window of tarnel: status bars of every station, error\nwindows, the link manager's start and stop (Qt 6 Widgets).")
+  # tarnel-gui links Qt 6 Widgets (and through it Gui and Core); tarnel
+  # without --headless hands over to it.
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "tarnel (= ${PROJECT_VERSION}), libc6, libstdc++6, libqt6widgets6")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -131,3 +131,9 @@ void Set_Child_Shell_For_Testing(const char* path) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void Replace_Program(const char* path, char* const argv[]) { ::execv(path, argv); }
+
+}  // namespace platform

@@ -25,6 +25,11 @@ bool Run_Child(const char* line, int* exit_code);
 // the program may wait for arbitrary children (waitpid(-1)) or ignore SIGCHLD.
 bool Start_Child(const char* line, int* pid = nullptr);
 
+// Replaces the running program by the executable at path, with argv
+// (null-terminated) as its arguments and the same environment. Returns only
+// on failure, with errno set (no such file, not executable ...).
+void Replace_Program(const char* path, char* const argv[]);
+
 // Tests only: the shell to run instead of /bin/sh (empty restores it).
 void Set_Child_Shell_For_Testing(const char* path);
 

@@ -9,8 +9,9 @@ command -v dpkg-deb >/dev/null || { echo "skipped: dpkg-deb is not installed"; e
 out=$(mktemp -d "${TMPDIR:-/tmp}/tarnel-deb.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 (cd "$build" && cpack -G DEB -B "$out" >"$out/cpack.log" 2>&1) || { cat "$out/cpack.log"; exit 1; }
-deb=$(ls "$out"/*.deb | head -n1)
-[ -n "$deb" ] || { echo "no .deb made"; exit 1; }
+deb=$(ls "$out"/tarnel_*.deb 2>/dev/null | head -n1)
+[ -n "$deb" ] || { echo "no tarnel .deb made"; ls "$out"; exit 1; }
+gui_deb=$(ls "$out"/tarnel-gui_*.deb 2>/dev/null | head -n1)
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' >"$out/files"
 fail=0
 want() {
@@ -46,11 +47,19 @@ if grep -qE 'rm -r|deluser|userdel' "$out/control/prerm" "$out/control/postrm"; 
   echo "prerm/postrm remove data or the user"; fail=1
 fi
 [ "$(dpkg-deb -f "$deb" Package)" = tarnel ] || { echo "wrong package name"; fail=1; }
+# The server's package needs no Qt; the desktop program comes in its own.
+if grep -qx /usr/bin/tarnel-gui "$out/files" || dpkg-deb -f "$deb" Depends | grep -q qt6; then
+  echo "the server package carries the desktop program or depends on Qt"; fail=1
+fi
+if [ -n "$gui_deb" ]; then
+  dpkg-deb -c "$gui_deb" | awk '{print $NF}' | grep -qx './usr/bin/tarnel-gui' || { echo "tarnel-gui package lacks /usr/bin/tarnel-gui"; fail=1; }
+  dpkg-deb -f "$gui_deb" Depends | grep -q 'tarnel (=' || { echo "tarnel-gui does not depend on tarnel"; fail=1; }
+fi
 if command -v lintian >/dev/null; then
-  if lintian --no-tag-display-limit "$deb" >"$out/lintian" 2>&1 || true; then :; fi
+  if lintian --no-tag-display-limit "$deb" $gui_deb >"$out/lintian" 2>&1 || true; then :; fi
   if grep -q '^E:' "$out/lintian"; then echo "lintian errors:"; grep '^E:' "$out/lintian"; fail=1; fi
 else
   echo "lintian not installed: its check is skipped"
 fi
-[ "$fail" = 0 ] && echo "package ok: $(basename "$deb")"
+[ "$fail" = 0 ] && echo "package ok: $(basename "$deb") ${gui_deb:+$(basename "$gui_deb")}"
 exit $fail
