@@ -12,7 +12,10 @@ std::string LogWriter::Format_Line(const platform::LocalTime& when, int priority
     j["priority"] = priority;
     j["event"] = event;
     j["message"] = text;
-    for (const auto& [key, value] : fields) std::visit([&j, &key](const auto& v) { j[key] = v; }, value);
+    for (const auto& field : fields) {
+      const auto& key = field.first;
+      std::visit([&j, &key](const auto& v) { j[key] = v; }, field.second);
+    }
     // Bytes that are not UTF-8 (a file name from a terminal) are replaced,
     // never a reason to lose the line.
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -34,7 +34,7 @@ std::vector<std::uint8_t> Inquiry_Data(bool io_box) {
   const char* product = io_box ? "VT-318KLE       " : "VT-200 PRINTER  ";
   std::copy(vendor, vendor + 8, d.begin() + 8);
   std::copy(product, product + 16, d.begin() + 16);
-  std::copy("1.00", "1.00" + 4, d.begin() + 32);
+  std::copy_n("1.00", 4, d.begin() + 32);
   return d;
 }
 
