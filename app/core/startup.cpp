@@ -41,3 +41,15 @@ void Apply_Settings_To_Globals(platform::HWND main_window) {
 void Apply_One_Shot_Mode() {
   if (GRunOptions.server && GRunOptions.one_shot) platform::Store(OneShotMode, std::int32_t{1});
 }
+
+unsigned char Link_Session_Type(int interface_type) { return static_cast<unsigned char>(interface_type + 1); }
+unsigned int Link_Session_Arg(int interface_type) { return interface_type == 0 ? 2 : 0; }
+
+void Clear_Station_Choices() {
+  for (int ht = 1; ht <= MAX_HT; ++ht) {
+    InfoHT& info = Info_Of(ht);
+    platform::Store(info.BatchFlag, 0);
+    platform::Store(info.CurrentlySelected, 0);
+    platform::Store(info.CheckFlag, 0);
+  }
+}

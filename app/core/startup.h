@@ -33,3 +33,12 @@ void Apply_Settings_To_Globals(platform::HWND main_window);
 // OneShotMode = 1 when SERVER and 1SHOT are both on; call it when server
 // mode starts the link.
 void Apply_One_Shot_Mode();
+
+// The Link Manager's Start_A_Session / Stop_A_Session type and argument for
+// an interface (0 RS-232C, 1 SCSI, 2 TCP/IP).
+unsigned char Link_Session_Type(int interface_type);
+unsigned int Link_Session_Arg(int interface_type);
+
+// After the Link Manager stops: every HT's batch flag and station choice
+// (CurrentlySelected, CheckFlag) cleared.
+void Clear_Station_Choices();

@@ -45,8 +45,6 @@
 
 namespace {
 
-unsigned char Session_Type(int interface_type) { return static_cast<unsigned char>(interface_type + 1); }
-unsigned int Session_Arg(int interface_type) { return interface_type == kRs232 ? 2 : 0; }
 
 bool Device_Ini_Exists() {
   std::error_code ec;
@@ -364,7 +362,7 @@ void MainWindow::Start_Link_Manager() {
   Set_Message(Op_Mode_Text(0));
   stations_->Set_Interface_Type(interface_type_);
   if (interface_type_ == kScsi) Check_For_PowerOn_IOboxes_And_Change_Gscsiscan();
-  if (Start_A_Session(Session_Type(interface_type_), Session_Arg(interface_type_)) < 0) {
+  if (Start_A_Session(Link_Session_Type(interface_type_), Link_Session_Arg(interface_type_)) < 0) {
     Box("Error Starting LinkManager", "Message Box", platform::MB_OK);
     // Nothing runs: the window goes back to its stopped state, so the
     // operator can change the interface and start again.
@@ -400,17 +398,12 @@ void MainWindow::Stop_Link_Manager() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
   int r = 0;
-  Wait_With_Events([&] { r = Stop_A_Session(Session_Type(interface_type_), Session_Arg(interface_type_)); });
+  Wait_With_Events([&] { r = Stop_A_Session(Link_Session_Type(interface_type_), Link_Session_Arg(interface_type_)); });
   delete waiting;
   if (r < 0) Box("Error Stopping LinkManager", "Message Box", platform::MB_OK);
   stations_->Destroy_Panel();
   flags_ = CommandFlags{};
-  for (int ht = 1; ht <= MAX_HT; ++ht) {
-    InfoHT& info = Info_Of(ht);
-    platform::Store(info.BatchFlag, 0);
-    platform::Store(info.CurrentlySelected, 0);
-    platform::Store(info.CheckFlag, 0);
-  }
+  Clear_Station_Choices();
   stopping_ = false;
   Refresh_Commands();
 }

@@ -34,9 +34,6 @@ constexpr int kRs232 = 0;
 constexpr int kScsi = 1;
 constexpr int kTcpip = 2;
 
-// The Start_A_Session type and argument of each interface.
-unsigned char Session_Type(int interface_type) { return static_cast<unsigned char>(interface_type + 1); }
-unsigned int Session_Arg(int interface_type) { return interface_type == kRs232 ? 2 : 0; }
 
 const char* Interface_Name(int interface_type) {
   switch (interface_type) {
@@ -239,7 +236,7 @@ bool HeadlessServer::Start_Link(std::string* why) {
   }
   std::string where = Interface_Name(interface_type_);
   if (interface_type_ == kTcpip) {
-    const int port = Listening_Port(Session_Type(interface_type_));
+    const int port = Listening_Port(Link_Session_Type(interface_type_));
     where += " port " + (port > 0 ? std::to_string(port) : std::string(GDeviceSettings.PORTNO));
   }
   std::string safety;
@@ -315,10 +312,10 @@ void HeadlessServer::Start_Link_Manager() {
     return;
   }
   if (link_running_) return;
-  const unsigned char type = Session_Type(interface_type_);
+  const unsigned char type = Link_Session_Type(interface_type_);
   // The IO boxes that are switched on are the ones the SCSI link serves.
   if (interface_type_ == kScsi) Check_For_PowerOn_IOboxes_And_Change_Gscsiscan();
-  if (Start_A_Session(type, Session_Arg(interface_type_)) < 0) {
+  if (Start_A_Session(type, Link_Session_Arg(interface_type_)) < 0) {
     platform::Message_Box("Error Starting LinkManager", "Message Box");
     return;
   }
@@ -329,14 +326,9 @@ void HeadlessServer::Stop_Link_Manager() {
   if (!link_running_) return;
   link_running_ = false;
   Note(LOG_PRIORITY_INFO, "server", "stopping the Link Manager");
-  if (Stop_A_Session(Session_Type(interface_type_), Session_Arg(interface_type_)) < 0)
+  if (Stop_A_Session(Link_Session_Type(interface_type_), Link_Session_Arg(interface_type_)) < 0)
     platform::Message_Box("Error Stopping LinkManager", "Message Box");
-  for (int ht = 1; ht <= MAX_HT; ++ht) {
-    InfoHT& info = Info_Of(ht);
-    platform::Store(info.BatchFlag, 0);
-    platform::Store(info.CurrentlySelected, 0);
-    platform::Store(info.CheckFlag, 0);
-  }
+  Clear_Station_Choices();
   command_flags_ = true;
 }
 
