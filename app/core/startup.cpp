@@ -3,6 +3,7 @@
 #include "app/core/devini.h"
 #include "app/core/panelset.h"
 #include "app/core/progdir.h"
+#include "app/core/text.h"
 #include "channel/mux32.h"
 #include "engine/rox32.h"
 #include "linkman/tether32.h"
@@ -43,7 +44,15 @@ void Apply_One_Shot_Mode() {
 }
 
 unsigned char Link_Session_Type(int interface_type) { return static_cast<unsigned char>(interface_type + 1); }
-unsigned int Link_Session_Arg(int interface_type) { return interface_type == 0 ? 2 : 0; }
+unsigned int Link_Session_Arg(int interface_type) { return interface_type == kRs232 ? 2 : 0; }
+
+int Interface_Of_If(const char* text) {
+  if (text == nullptr) return -1;
+  if (core_text::Same_Text(text, "RS232C")) return kRs232;
+  if (core_text::Same_Text(text, "SCSI")) return kScsi;
+  if (core_text::Same_Text(text, "ETHERNET")) return kTcpip;
+  return -1;
+}
 
 void Clear_Station_Choices() {
   for (int ht = 1; ht <= MAX_HT; ++ht) {

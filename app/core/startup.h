@@ -35,10 +35,19 @@ void Apply_Settings_To_Globals(platform::HWND main_window);
 void Apply_One_Shot_Mode();
 
 // The Link Manager's Start_A_Session / Stop_A_Session type and argument for
-// an interface (0 RS-232C, 1 SCSI, 2 TCP/IP).
+// an interface (kRs232, kScsi, kTcpip below).
 unsigned char Link_Session_Type(int interface_type);
 unsigned int Link_Session_Arg(int interface_type);
 
 // After the Link Manager stops: every HT's batch flag and station choice
 // (CurrentlySelected, CheckFlag) cleared.
 void Clear_Station_Choices();
+
+// Interfaces (InterfaceType).
+constexpr int kRs232 = 0;
+constexpr int kScsi = 1;
+constexpr int kTcpip = 2;
+
+// The interface IF names, ignoring case ("RS232C", "SCSI", "ETHERNET"); -1
+// for anything else (also for null).
+int Interface_Of_If(const char* text);

@@ -1,6 +1,5 @@
 #include "app/gui/shell_rules.h"
 
-#include <strings.h>
 
 #include "engine/rox32.h"
 #include "platform/atomic.h"
@@ -30,14 +29,6 @@ const CommandInfo* Find_Command(int id) {
   for (const CommandInfo& c : kCommands)
     if (c.id == id) return &c;
   return nullptr;
-}
-
-int Interface_Of_If(const char* text) {
-  if (text == nullptr) return -1;
-  if (strcasecmp(text, "RS232C") == 0) return kRs232;
-  if (strcasecmp(text, "SCSI") == 0) return kScsi;
-  if (strcasecmp(text, "ETHERNET") == 0) return kTcpip;
-  return -1;
 }
 
 const char* If_Text_Of(int interface_type) {

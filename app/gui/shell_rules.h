@@ -11,6 +11,8 @@
 #include <array>
 #include <string>
 
+#include "app/core/startup.h"
+
 // Command ids.
 enum CommandId : int {
   ID_SCRIPT_NEW = 32771,
@@ -49,14 +51,7 @@ extern const std::array<CommandInfo, kCommandCount> kCommands;
 // The row of id, or nullptr.
 const CommandInfo* Find_Command(int id);
 
-// Interfaces (InterfaceType).
-constexpr int kRs232 = 0;
-constexpr int kScsi = 1;
-constexpr int kTcpip = 2;
-
-// The interface IF names, ignoring case ("RS232C", "SCSI", "ETHERNET"); -1
-// for anything else.
-int Interface_Of_If(const char* text);
+// Interfaces (kRs232, kScsi, kTcpip) and Interface_Of_If: app/core/startup.h.
 // The IF text Set As Default writes for an interface.
 const char* If_Text_Of(int interface_type);
 // The first and last HT number of an interface.

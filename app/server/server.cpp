@@ -30,9 +30,6 @@ void Serial_Trace_To_Log(const char* text, void* server) {
   static_cast<HeadlessServer*>(server)->Note(LOG_PRIORITY_WARNING, "serial", std::string("RS232C ") + text);
 }
 
-constexpr int kRs232 = 0;
-constexpr int kScsi = 1;
-constexpr int kTcpip = 2;
 
 
 const char* Interface_Name(int interface_type) {
@@ -42,13 +39,6 @@ const char* Interface_Name(int interface_type) {
     case kTcpip: return "TCP/IP";
   }
   return "none";
-}
-
-int Interface_From_If(const char* text) {
-  if (core_text::Same_Text(text, "RS232C")) return kRs232;
-  if (core_text::Same_Text(text, "SCSI")) return kScsi;
-  if (core_text::Same_Text(text, "ETHERNET")) return kTcpip;
-  return -1;
 }
 
 // Codes with which the link manager reports that its listener has ended:
@@ -213,7 +203,7 @@ bool HeadlessServer::Load_Configuration(std::string* why) {
     }
     platform::Set_Confine_Extra_Roots(own);
   }
-  interface_type_ = Interface_From_If(GDeviceSettings.IF);
+  interface_type_ = Interface_Of_If(GDeviceSettings.IF);
   if (interface_type_ < 0) {
     *why = std::string("device.ini: IF=") + GDeviceSettings.IF + " names no interface (RS232C, SCSI, ETHERNET)";
     return false;
