@@ -74,7 +74,9 @@ TEST(CommandBuffer, ReaderSeesOnlyWholeLinesWhileOthersRewriteAndClearTheSlot) {
   std::string first_bad;
   const std::uint64_t limit = platform::Monotonic_Ms() + 1500;
   char line[CMD_BUF_SIZE];
-  while (reads < 200000 && platform::Monotonic_Ms() < limit) {
+  // At least 200000 reads, and on until a whole line was seen (the writers
+  // may not have been scheduled yet), within the time limit.
+  while ((reads < 200000 || whole == 0) && platform::Monotonic_Ms() < limit) {
     ++reads;
     const bool got = Read_Command_Buffer(kHt, line, sizeof line);
     if (!got) {
