@@ -342,6 +342,12 @@ void MainWindow::Not_In_This_Build(int id) {
   statusBar()->showMessage(name + ": not part of this build", 5000);
 }
 
+void MainWindow::Lay_Out_Ping_Panel() {
+  if (interface_type_ != kTcpip || ping_laid_out_) return;
+  ping_laid_out_ = true;
+  platform::Post_Message(this, WM_LAY_OUT_PING_PANEL, 0, 0);
+}
+
 void MainWindow::Command_Flags_Off() {
   flags_.command = false;
   flags_.script_run = false;

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/forms/command_form.h"
 #include "app/gui/shell_rules.h"
 #include "app/gui/station_view.h"
 #include "app/server/datacopy.h"
@@ -52,8 +53,13 @@ constexpr platform::UINT WM_GUI_MESSAGE_BOX = platform::WM_USER + 90;
 // A stop signal (wParam SIGINT or SIGTERM): the program ends in order
 // without asking.
 constexpr platform::UINT WM_GUI_SIGNAL = platform::WM_USER + 91;
+// Lays out the ping panel (TCP/IP), posted by Lay_Out_Ping_Panel.
+constexpr platform::UINT WM_LAY_OUT_PING_PANEL = platform::WM_USER + 22;  // 1046
 
-class MainWindow : public QMainWindow, public platform::MessageTarget, public DataCopyHost {
+class MainWindow : public QMainWindow,
+                   public platform::MessageTarget,
+                   public DataCopyHost,
+                   public FormHost {
   Q_OBJECT
 
  public:
@@ -79,6 +85,10 @@ class MainWindow : public QMainWindow, public platform::MessageTarget, public Da
   void Command_Flags_Off() override;
   void Start_Link_Manager() override;
   void Come_To_Front() override;
+  // TCP/IP: unless the ping panel is laid out, posts WM_LAY_OUT_PING_PANEL
+  // to this window and marks the panel laid out.
+  void Lay_Out_Ping_Panel() override;
+  bool Ping_Panel_Laid_Out() const { return ping_laid_out_; }
   void Stop_Link_Manager();
 
   // The message target.
@@ -141,6 +151,7 @@ class MainWindow : public QMainWindow, public platform::MessageTarget, public Da
   bool link_running_ = false;
   bool link_started_ = false;
   bool stopping_ = false;
+  bool ping_laid_out_ = false;
   bool closing_ = false;
   bool ended_ = false;
   int last_op_mode_ = -1;  // none seen yet
