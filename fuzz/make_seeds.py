@@ -139,6 +139,14 @@ def seeds():
           frame(0, IDLE) + frame(0x01) + frame(0, b'x' * 8184))
     write('tcpip_frames', 'data', bytes([0]) + frame(0, HT_SEND) + frame(0x18) + frame(0, b''))
     write('tcpip_frames', 'over-long', bytes([0]) + bytes([0, 0, 0xF9, 0x1F, 0, 0, 0, 0]))
+    # TCP/IP handshakes: byte 0 picks opening (bits 0-1) and close (bits 2-3).
+    accept = frame(ord('0')) + frame(ord('2'))
+    close = frame(ord('2')) + frame(ord('3')) + frame(0)
+    write('tcpip_handshake', 'accept-close', bytes([1]) + accept + close)
+    write('tcpip_handshake', 'accept-end', bytes([1 | 1 << 2]) + accept + frame(0, IDLE) + frame(0))
+    write('tcpip_handshake', 'connect', bytes([2 | 2 << 2]) + frame(0) + frame(ord('1')))
+    write('tcpip_handshake', 'both', bytes([3]) + accept + frame(0) + frame(ord('1')) + close)
+    write('tcpip_handshake', 'close-only', bytes([0]) + close)
     # htsim: PC packets.
     for name, data in [('pc-requests', packet(1, 'S', 't', le16(1) + le32(5) + bytes([1])) +
                         file_info('S', 5, 'A:\\NEW.DAT') + block('S', 0, b'hello', True) +
