@@ -75,10 +75,18 @@ int Index_In(const std::vector<std::string>& list, const std::string& text) {
   return -1;
 }
 
+std::string Port_Field_Text(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  const std::size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
 long Port_Field_Value(const std::string& text) {
+  const std::string digits = Port_Field_Text(text);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
   long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
+  for (char c : digits) {
     value = value * 10 + (c - '0');
     if (value > kHighestPort) return kHighestPort + 1;
   }
@@ -187,7 +195,7 @@ void Apply_Form(const Form& form, bool save_as_default, DeviceSettings* s, char*
     Put(s->Data, Text_At(Data_Bits(), form.data));
   } else if (form.dialog == Dialog::kTcpip) {
     Put(s->IPADDR, form.ip_address);
-    Put(s->PORTNO, form.port_no);
+    Put(s->PORTNO, Port_Field_Text(form.port_no));
   }
 }
 

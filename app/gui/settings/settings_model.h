@@ -78,10 +78,12 @@ const char* Opening_Message(bool ini_exists, bool work_dir_exists);
 // directory, DefWorkFile), if any. Returns the text shown or nullptr.
 const char* Open_Check();
 
-// The TCP/IP port field read as a decimal number: leading digits, an empty
-// field or text that is no number gives 0; values saturate above 65535
-// at 65536.
+// The TCP/IP port field read as a decimal number, blanks around it
+// skipped: an empty field, or one holding anything but digits, gives 0;
+// values above 65535 give 65536.
 long Port_Field_Value(const std::string& text);
+// The field's text without the blanks around it (what PORTNO stores).
+std::string Port_Field_Text(const std::string& text);
 
 // What confirming found.
 enum ConfirmResult : int {
@@ -110,7 +112,7 @@ std::string Stored_Work_Dir(const std::string& text);
 // error_cap bytes), the other fields into *settings, and with
 // save_as_default IF as the dialog's interface ("RS232C", "SCSI",
 // "ETHERNET"). TCP/IP stores its address into IPADDR (kept in memory only)
-// and PORTNO as typed.
+// and PORTNO as typed (without blanks around it).
 void Apply_Form(const Form& form, bool save_as_default, DeviceSettings* settings, char* work_dir,
                 std::size_t work_cap, char* error_file, std::size_t error_cap);
 

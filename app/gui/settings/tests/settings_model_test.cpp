@@ -70,7 +70,7 @@ TEST_F(SettingsModelTest, FieldsShowTheStoredTextsAndNoSelectionForUnknownOnes) 
 TEST_F(SettingsModelTest, TcpipShowsItsAddressAndHidesAPortBelow1024) {
   for (const auto& [stored, shown] : std::vector<std::pair<std::string, std::string>>{
            {"5000", "5000"}, {"1024", "1024"}, {"1023", ""}, {"80", ""}, {"", ""}, {"abc", ""}, {"65535", "65535"},
-           {"70000", ""}}) {
+           {"70000", ""}, {"5000x", ""}, {" 2000", "2000"}}) {
     std::snprintf(GDeviceSettings.PORTNO, sizeof GDeviceSettings.PORTNO, "%s", stored.c_str());
     const Form f = settings::Fill_Form(Dialog::kTcpip, GDeviceSettings, "", "", {}, "192.168.4.7");
     EXPECT_EQ(f.port_no, shown) << stored;
@@ -91,7 +91,7 @@ TEST_F(SettingsModelTest, OpeningWarnsOfAMissingFileFirstThenOfAMissingWorkingDi
 TEST_F(SettingsModelTest, PortBelow1024OrEmptyIsRefusedAndNothingIsStored) {
   Ini("ETHERNET");
   const std::string before = Read_File("device.ini");
-  for (const std::string port : {"1023", "", "0", "abc", "65536", "99999999999"}) {
+  for (const std::string port : {"1023", "", "0", "abc", "65536", "99999999999", "5000x", "-2000", "20 00"}) {
     EXPECT_EQ(settings::Confirm(Tcpip_Form(port), true), settings::kBadPort) << port;
     EXPECT_STREQ(GDeviceSettings.PORTNO, "5000");
     EXPECT_STREQ(GDeviceSettings.IF, "ETHERNET");
@@ -100,7 +100,7 @@ TEST_F(SettingsModelTest, PortBelow1024OrEmptyIsRefusedAndNothingIsStored) {
   EXPECT_EQ(boxes_[0], "Invalid Port No, Please enter a value greater than 1023");
   EXPECT_EQ(boxes_[4], "Invalid Port No, Please enter a value from 1024 to 65535");
 
-  EXPECT_EQ(settings::Confirm(Tcpip_Form("1024"), false), settings::kConfirmStored);
+  EXPECT_EQ(settings::Confirm(Tcpip_Form(" 1024 "), false), settings::kConfirmStored);
   EXPECT_STREQ(GDeviceSettings.PORTNO, "1024");
   EXPECT_NE(Read_File("device.ini").find("\r\nPORTNO=1024\r\n"), std::string::npos);
 }
