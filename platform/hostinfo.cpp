@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -47,6 +48,17 @@ std::vector<std::string> Names_With_Prefix(const std::string& folder, const char
   return names;
 }
 
+// True when the port type file says 0 (no UART); an unreadable file says
+// nothing, so the port is kept.
+bool No_Uart(const std::string& type_file) {
+  const int fd = open(type_file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[16] = "";
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  return n > 0 && text[0] == '0' && (n == 1 || text[1] == '\n');
+}
+
 }  // namespace
 
 bool Host_Name_Address(char* out, std::size_t cap) {
@@ -73,10 +85,11 @@ bool Host_Name_Address(char* out, std::size_t cap) {
   return ok;
 }
 
-std::vector<std::string> Serial_Device_List(const std::string& dev_root) {
+std::vector<std::string> Serial_Device_List(const std::string& dev_root, const std::string& sys_root) {
   std::vector<std::string> list;
-  for (const char* prefix : {"ttyS", "ttyUSB"})
-    for (const std::string& n : Names_With_Prefix(dev_root, prefix)) list.push_back(dev_root + "/" + n);
+  for (const std::string& n : Names_With_Prefix(dev_root, "ttyS"))
+    if (!No_Uart(sys_root + "/" + n + "/type")) list.push_back(dev_root + "/" + n);
+  for (const std::string& n : Names_With_Prefix(dev_root, "ttyUSB")) list.push_back(dev_root + "/" + n);
   const std::string by_id = dev_root + "/serial/by-id";
   for (const std::string& n : Names_With_Prefix(by_id, "")) list.push_back(by_id + "/" + n);
   return list;

@@ -18,7 +18,10 @@ bool Host_Name_Address(char* out, std::size_t cap);
 // dev_root/ttyS*, dev_root/ttyUSB* and dev_root/serial/by-id/*, each group
 // sorted by name (ttyS2 before ttyS10), in that group order. Entries
 // are listed as paths under dev_root; links in serial/by-id are not resolved.
-// A missing folder gives no entries.
-std::vector<std::string> Serial_Device_List(const std::string& dev_root = "/dev");
+// A missing folder gives no entries. The kernel makes ttyS nodes for ports
+// that have no UART behind them; a ttyS whose sys_root/NAME/type reads 0
+// (no UART) is left out.
+std::vector<std::string> Serial_Device_List(const std::string& dev_root = "/dev",
+                                            const std::string& sys_root = "/sys/class/tty");
 
 }  // namespace platform

@@ -191,8 +191,17 @@ TEST_F(SettingsModelTest, SerialDevicesAreListedByGroupInNumberOrder) {
   for (const char* n : {"ttyS10", "ttyS2", "ttyS0", "ttyUSB1", "ttyUSB0", "tty0", "ttyACM0", "ttyS",
                         "serial/by-id/usb-B-port0", "serial/by-id/usb-A-port0"})
     std::ofstream(dev / n).put('x');
+  // ttyS10 has no UART behind it; ttyS2 says it has one; ttyS0 says nothing.
+  const std::filesystem::path sys = dir_ / "sys";
+  std::filesystem::create_directories(sys / "ttyS10");
+  std::filesystem::create_directories(sys / "ttyS2");
+  std::ofstream(sys / "ttyS10" / "type") << "0\n";
+  std::ofstream(sys / "ttyS2" / "type") << "4\n";
   const std::string d = dev.string();
-  EXPECT_EQ(platform::Serial_Device_List(d),
+  EXPECT_EQ(platform::Serial_Device_List(d, sys.string()),
+            (std::vector<std::string>{d + "/ttyS0", d + "/ttyS2", d + "/ttyUSB0", d + "/ttyUSB1",
+                                      d + "/serial/by-id/usb-A-port0", d + "/serial/by-id/usb-B-port0"}));
+  EXPECT_EQ(platform::Serial_Device_List(d, (dir_ / "nosys").string()),
             (std::vector<std::string>{d + "/ttyS0", d + "/ttyS2", d + "/ttyS10", d + "/ttyUSB0", d + "/ttyUSB1",
                                       d + "/serial/by-id/usb-A-port0", d + "/serial/by-id/usb-B-port0"}));
   EXPECT_TRUE(platform::Serial_Device_List((dir_ / "none").string()).empty());
