@@ -35,6 +35,7 @@
 #include "app/core/startup.h"
 #include "app/gui/basic_stations.h"
 #include "app/gui/icons.h"
+#include "app/gui/settings/settings_dialogs.h"
 #include "app/server/detail_log.h"
 #include "app/server/status_line.h"
 #include "channel/mux32.h"
@@ -297,6 +298,10 @@ void MainWindow::Run_Command(int id) {
     case ID_CONF_SET_DEFAULT:
       Set_As_Default();
       break;
+    case ID_CONF_SETTINGS:
+      for (int type : {kRs232, kScsi, kTcpip})
+        if (Action(ID_CONF_RS232C + type)->isChecked()) Open_Settings_Dialog(type, this);
+      break;
     case ID_LINK_START:
       Start_Link_Manager();
       break;
@@ -322,8 +327,7 @@ void MainWindow::Run_Command(int id) {
       break;
     case ID_HELP_FINDER:
     case ID_HELP:
-      Box("The operator's guide (docs/operators.md, installed in /usr/share/doc/tarnel) describes every command.",
-          "Help Topics", platform::MB_ICONINFORMATION);
+      Open_Help(this);
       break;
     default:
       Not_In_This_Build(id);
