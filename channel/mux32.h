@@ -46,6 +46,9 @@ struct SerialSettings {
   std::uint8_t parity_code;  // NONE, EVEN, ODD -> 0..2
   std::uint8_t stop_code;    // 1, 1.5, 2 -> 0..2
   std::uint8_t data_code;    // data bits - 5
+  // A device named in Port itself ("/dev/ttyUSB0"), used instead of the
+  // COMn device; empty for COM1..COM4.
+  char device[32];
 };
 extern SerialSettings GSerialSettings;
 

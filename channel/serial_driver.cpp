@@ -49,6 +49,7 @@ constexpr unsigned kCeRxOver = 0x01, kCeOverrun = 0x02, kCeParity = 0x04, kCeFra
 struct PortRecord {
   std::unique_ptr<platform::SerialPort> port;  // null until Open
   std::uint8_t port_number = 0;                // 1..4
+  std::string device;                          // a device named in Port; empty for COMn
   std::int32_t running = 0;                    // watch thread runs while 1
   std::int32_t show_line_errors = 0;
   std::uint8_t data_bits = 8;
@@ -97,7 +98,9 @@ void Trace(const std::string& text) {
   if (hook != nullptr) hook(text.c_str(), Load(g_trace_context));
 }
 
-std::string Port_Name(const PortRecord& r) { return "COM" + std::to_string(r.port_number); }
+std::string Port_Name(const PortRecord& r) {
+  return r.device.empty() ? "COM" + std::to_string(r.port_number) : r.device;
+}
 
 bool Dsr() { return Load(g_dsr) != 0; }
 bool Stopping() { return Load(g_stopping) != 0; }
@@ -201,6 +204,7 @@ int Serial_Init() {
   auto* r = new (std::nothrow) PortRecord;
   if (r == nullptr) return -1;
   r->port_number = static_cast<std::uint8_t>(s.port_index + 1);
+  r->device.assign(s.device, strnlen(s.device, sizeof s.device));
   r->baud_code = s.baud_code;
   r->baud = kBauds[s.baud_code];
   r->data_bits = static_cast<std::uint8_t>(s.data_code + 5);
@@ -224,7 +228,10 @@ int Serial_Open() {
   if (r->port) return slot;  // the port is open already: both slots share it
 
   char device[512];
-  platform::Serial_Device_For_Port(r->port_number, device, sizeof device);
+  if (r->device.empty())
+    platform::Serial_Device_For_Port(r->port_number, device, sizeof device);
+  else
+    std::snprintf(device, sizeof device, "%s", r->device.c_str());
   platform::SerialOpenFailure why;
   std::unique_ptr<platform::SerialPort> port;
   if (platform::Serial_Open(device, &port, &why) != platform::SERIAL_OK) {

@@ -38,6 +38,13 @@ int Index_Of(std::string_view value, const char* const (&names)[N]) {
 }
 
 constexpr const char* kPorts[] = {"COM1", "COM2", "COM3", "COM4"};
+
+// Port may also name a serial device itself: a path under /dev/ that fits
+// the settings' device field, without blanks or "..".
+bool Is_Device_Path(const std::string& value) {
+  return value.rfind("/dev/", 0) == 0 && value.size() > 5 && value.size() < sizeof(SerialSettings{}.device) &&
+         value.find_first_of(" \t") == std::string::npos && value.find("..") == std::string::npos;
+}
 constexpr const char* kBauds[] = {"110",  "300",   "1200",  "2400",  "4800",
                                   "9600", "19200", "38400", "57600", "115200"};
 constexpr const char* kParities[] = {"NONE", "EVEN", "ODD"};
@@ -214,6 +221,13 @@ int Handle_Entry(Reader& in, Key key, ChannelSettings* s) {
   long long n;
   switch (key) {
     case Key::kPort:
+      s->serial.device[0] = '\0';
+      if (Is_Device_Path(value)) {
+        // A device the operator picked from the devices that exist.
+        s->serial.port_index = 0;
+        std::memcpy(s->serial.device, value.c_str(), value.size() + 1);
+        break;
+      }
       if ((i = Index_Of(value, kPorts)) < 0) return CH_BAD_PORT;
       s->serial.port_index = static_cast<std::uint8_t>(i);
       break;

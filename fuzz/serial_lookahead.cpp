@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static std::once_flag once;
   std::call_once(once, [] {
     ::setenv("TARNEL_COM1", "sim:fuzz-com1", 1);
-    GSerialSettings = SerialSettings{0, 5, 0, 0, 3};  // COM1 9600 8N1
+    GSerialSettings = SerialSettings{0, 5, 0, 0, 3, {}};  // COM1 9600 8N1
     Set_Serial_Driver_Clock(&kClock);
   });
   platform::Store(GInterface, 0);

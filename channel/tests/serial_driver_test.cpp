@@ -37,7 +37,7 @@ class SerialDriver : public ::testing::Test {
     ::setenv("TARNEL_COM1", "sim:com1", 1);
     saved_settings_ = GSerialSettings;
     saved_interface_ = GInterface;
-    GSerialSettings = SerialSettings{0, 5, 0, 0, 3};  // COM1 9600 8N1
+    GSerialSettings = SerialSettings{0, 5, 0, 0, 3, {}};  // COM1 9600 8N1
     platform::Store(GInterface, 0);
     Set_Serial_Driver_Clock(&kRealClockNoPause);
     g_traces.clear();
@@ -148,6 +148,19 @@ TEST_F(SerialDriver, SlotsListenAndLines) {
   EXPECT_EQ(Ht_Lines() & platform::kLineDsr, 0u);
   d_.listen(1);
   EXPECT_TRUE(Ht_Lines() & platform::kLineDsr);
+}
+
+TEST_F(SerialDriver, ADeviceNamedInPortIsOpenedInsteadOfTheComDevice) {
+  // TARNEL_COM1 names nothing that exists; the device in the settings does.
+  platform::Serial_Unregister_Simulated("sim:com1");
+  platform::Serial_Register_Simulated("/dev/ttyTARNELTEST0", line_, 0);
+  std::snprintf(GSerialSettings.device, sizeof GSerialSettings.device, "%s", "/dev/ttyTARNELTEST0");
+  ASSERT_EQ(d_.init(), 1);
+  EXPECT_EQ(d_.open(), 1);
+  EXPECT_EQ(Ht_Lines() & platform::kLineDsr, unsigned{platform::kLineDsr});
+  d_.reset();
+  platform::Serial_Unregister_Simulated("/dev/ttyTARNELTEST0");
+  platform::Serial_Register_Simulated("sim:com1", line_, 0);
 }
 
 TEST_F(SerialDriver, AcceptWithoutDsrGivesUpAfterThirtySeconds) {

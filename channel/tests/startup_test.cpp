@@ -146,6 +146,25 @@ TEST_F(StartupChannels, SerialValuesAreChecked) {
   EXPECT_EQ(GSerialSettings.port_index, 1);
 }
 
+TEST_F(StartupChannels, PortMayNameASerialDeviceItself) {
+  const std::string rest = "Baud=9600\nParity=NONE\nStop=1\nData=8\n";
+  Write_Ini(Serial_Ini("Port=/dev/ttyUSB0\n" + rest));
+  EXPECT_EQ(Startup_Channels(1), 0);
+  EXPECT_STREQ(GSerialSettings.device, "/dev/ttyUSB0");
+  EXPECT_EQ(GSerialSettings.port_index, 0);
+  // Only paths under /dev/ that fit the field, without "..".
+  for (const char* bad : {"Port=/dev/\n", "Port=/dev/../etc/passwd\n", "Port=/tmp/x\n",
+                          "Port=/dev/serial/by-id/usb-0123456789abcdef-if00\n"}) {
+    Write_Ini(Serial_Ini(bad + rest));
+    EXPECT_EQ(Startup_Channels(1), CH_BAD_PORT) << bad;
+  }
+  // COMn again clears the device.
+  Write_Ini(Serial_Ini("Port=COM2\n" + rest));
+  EXPECT_EQ(Startup_Channels(1), 0);
+  EXPECT_STREQ(GSerialSettings.device, "");
+  EXPECT_EQ(GSerialSettings.port_index, 1);
+}
+
 TEST_F(StartupChannels, UnknownKeyOnlyCountsInTheSelectedSection) {
   Write_Ini("IF=SCSI\n[SCSI]\nSPEED=1\n[ETHERNET]\nPORTNO=5000\n");
   EXPECT_EQ(Startup_Channels(2), CH_INI_ERROR);
