@@ -34,6 +34,9 @@
 #include "app/core/progdir.h"
 #include "app/core/startup.h"
 #include "app/gui/basic_stations.h"
+#include "app/gui/forms/command_screen.h"
+#include "app/gui/forms/script_files.h"
+#include "app/gui/forms/script_runner.h"
 #include "app/gui/icons.h"
 #include "app/server/detail_log.h"
 #include "app/server/status_line.h"
@@ -312,7 +315,7 @@ void MainWindow::Run_Command(int id) {
         const SelectionMode mode = id == ID_EXEC_COMMAND ? SelectionMode::kCommand : SelectionMode::kScript;
         if (!selector_(this, mode, interface_type_)) break;
       }
-      Not_In_This_Build(id);
+      Open_Form(id);
       break;
     case ID_APP_ABOUT:
       About();
@@ -330,6 +333,17 @@ void MainWindow::Run_Command(int id) {
       break;
   }
   Refresh_Commands();
+}
+
+void MainWindow::Open_Form(int id) {
+  FormMessage message = [this](const std::string& text) { Box(text, "Message Box", platform::MB_OK); };
+  QDialog* form = id == ID_EXEC_COMMAND
+                      ? static_cast<QDialog*>(new CommandScreen(*this, std::move(message), this))
+                      : new ScriptRunner(*this, Working_Folder(), std::move(message), this);
+  form->setAttribute(Qt::WA_DeleteOnClose);
+  // OK may have switched commands off or started the link.
+  connect(form, &QDialog::finished, this, [this] { Refresh_Commands(); });
+  form->open();
 }
 
 void MainWindow::Not_In_This_Build(int id) {
