@@ -336,11 +336,22 @@ void MainWindow::Run_Command(int id) {
 }
 
 void MainWindow::Open_Form(int id) {
+  if (command_screen_) {
+    command_screen_(id);
+    return;
+  }
+  // One form at a time: another request brings the open one forward.
+  if (form_ && form_->isVisible()) {
+    form_->raise();
+    form_->activateWindow();
+    return;
+  }
   FormMessage message = [this](const std::string& text) { Box(text, "Message Box", platform::MB_OK); };
   QDialog* form = id == ID_EXEC_COMMAND
                       ? static_cast<QDialog*>(new CommandScreen(*this, std::move(message), this))
                       : new ScriptRunner(*this, Working_Folder(), std::move(message), this);
   form->setAttribute(Qt::WA_DeleteOnClose);
+  form_ = form;
   // OK may have switched commands off or started the link.
   connect(form, &QDialog::finished, this, [this] { Refresh_Commands(); });
   form->open();

@@ -107,8 +107,9 @@ class MainWindow : public QMainWindow,
   using BoxAnswer = std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;
   void Set_Box_Answer(BoxAnswer answer) { box_answer_ = std::move(answer); }
 
-  // What the script editor's commands open (not part of this window);
-  // gets the command id. Empty: a status-bar note.
+  // Replaces what the Command screen and script commands open (gets the
+  // command id). Empty: the Command screen and the script runner, and a
+  // status-bar note for what this build lacks.
   void Set_Command_Screen(std::function<void(int)> open) { command_screen_ = std::move(open); }
 
  protected:
@@ -172,6 +173,7 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<StationView> stations_;
   StationSelector selector_;
   std::function<void(int)> command_screen_;
+  QPointer<QDialog> form_;  // the Command screen or script runner while open
   BoxAnswer box_answer_;
   std::vector<std::shared_ptr<BoxCall>> open_boxes_;
   // Lets other threads wake the event loop while this window lives.

@@ -66,6 +66,40 @@ class FormsWiring : public GuiTest {
     return form;
   }
 
+  // Terminals 1..n on 127.0.0.6N, each with a disk folder htN, serving the PC.
+  void Start_Terminals(int n) {
+    for (int i = 1; i <= n; ++i) {
+      const auto disk = dir_ / ("ht" + std::to_string(i));
+      std::filesystem::create_directories(disk);
+      auto child = std::make_unique<platform::ChildProcess>();
+      ASSERT_TRUE(child->Start({HTSIM_EXE, "--port", std::to_string(port_), "--source",
+                                "127.0.0.6" + std::to_string(i), "--disk", disk.string(), "--timeout", "30"},
+                               (dir_ / ("ht" + std::to_string(i) + ".out")).string(), "", {}, nullptr));
+      terminals_.push_back(std::move(child));
+    }
+  }
+  bool Received(int ht, const std::string& name, std::uintmax_t size) const {
+    std::error_code ec;
+    return std::filesystem::file_size(dir_ / ("ht" + std::to_string(ht)) / name, ec) == size && !ec;
+  }
+  // Every terminal ended its session cleanly (status 0).
+  void Expect_Terminals_Ended() {
+    for (auto& t : terminals_) {
+      int status = -1;
+      bool ended = false;
+      Spin_Until([&] { return ended = t->Wait(0, &status); }, 30000);
+      if (!ended) t->Signal(9), t->Wait(5000, &status);
+      EXPECT_EQ(status, 0);
+    }
+    terminals_.clear();
+  }
+  std::string Pc_Path(const std::string& name) const {
+    std::string pc = "C:" + (dir_ / name).string();
+    std::replace(pc.begin(), pc.end(), '/', '\\');
+    return pc;
+  }
+
+  std::vector<std::unique_ptr<platform::ChildProcess>> terminals_;
   std::vector<int> chosen_;
   int selections_ = 0;
   SelectionMode mode_ = SelectionMode::kAbort;
@@ -81,6 +115,10 @@ TEST_F(FormsWiring, Rs232cOpensTheScreenForHt1WithoutASelection) {
   QPointer<CommandScreen> screen = Open_Form<CommandScreen>(w);
   ASSERT_NE(screen, nullptr);
   EXPECT_TRUE(screen->isModal());
+  // Asked again while it is open: still one screen.
+  w.Run_Command(ID_EXEC_COMMAND);
+  w.Run_Command(ID_EXEC_SCRIPT);
+  EXPECT_EQ(w.findChildren<QDialog*>().size(), 1u);
   // With no device.ini the start after OK only says so: no port is opened.
   std::filesystem::remove(dir_ / "device.ini");
   Control<QComboBox>(screen, 1011)->setCurrentIndex(kFormBuzzer);
@@ -192,8 +230,7 @@ TEST_F(FormsWiring, SendComposedInTheCommandScreenReachesTwoTerminals) {
   w.Run_Command(ID_EXEC_COMMAND);
   CommandScreen* screen = Open_Form<CommandScreen>(w);
   ASSERT_NE(screen, nullptr);
-  std::string pc_file = "C:" + (dir_ / "ORDERS.DAT").string();
-  std::replace(pc_file.begin(), pc_file.end(), '/', '\\');
+  const std::string pc_file = Pc_Path("ORDERS.DAT");
   Control<QPlainTextEdit>(screen, 1028)->setPlainText(QString::fromStdString(pc_file));
   Control<QLineEdit>(screen, 1030)->setText("A:\\");
   // Batch: the engine appends the end of session, so each terminal's
@@ -201,31 +238,39 @@ TEST_F(FormsWiring, SendComposedInTheCommandScreenReachesTwoTerminals) {
   screen->accept();
   ASSERT_TRUE(w.Link_Manager_Running());
 
-  std::vector<std::unique_ptr<platform::ChildProcess>> terminals;
-  for (int i = 1; i <= 2; ++i) {
-    const auto disk = dir_ / ("ht" + std::to_string(i));
-    std::filesystem::create_directories(disk);
-    auto child = std::make_unique<platform::ChildProcess>();
-    ASSERT_TRUE(child->Start({HTSIM_EXE, "--port", std::to_string(port_), "--source", "127.0.0.6" + std::to_string(i),
-                              "--disk", disk.string(), "--timeout", "30"},
-                             (dir_ / ("ht" + std::to_string(i) + ".out")).string(), "", {}, nullptr));
-    terminals.push_back(std::move(child));
-  }
-  const auto received = [&](int i) {
-    std::error_code ec;
-    return std::filesystem::file_size(dir_ / ("ht" + std::to_string(i)) / "ORDERS.DAT", ec) == 5000 && !ec;
-  };
-  EXPECT_TRUE(Spin_Until([&] { return received(1) && received(2); }, 30000));
-  for (auto& t : terminals) {
-    int status = -1;
-    bool ended = false;
-    Spin_Until([&] { return ended = t->Wait(0, &status); }, 30000);
-    if (!ended) t->Signal(9), t->Wait(5000, &status);
-    EXPECT_EQ(status, 0);
-  }
+  Start_Terminals(2);
+  EXPECT_TRUE(Spin_Until([&] { return Received(1, "ORDERS.DAT", 5000) && Received(2, "ORDERS.DAT", 5000); }, 30000));
+  Expect_Terminals_Ended();
   // A batch line stays for the terminals' next sessions.
   EXPECT_EQ(Slot(1), "/S " + pc_file + " A:\\");
   EXPECT_EQ(Slot(2), Slot(1));
+}
+
+// A script of the working folder started in Batch mode from the runner
+// runs on both chosen terminals.
+TEST_F(FormsWiring, ScriptStartedInBatchModeRunsOnTwoTerminals) {
+  Device_Ini("ETHERNET", "1=127.0.0.61\r\n2=127.0.0.62\r\n");
+  Panelset_Ini();
+  std::ofstream(dir_ / "PRICES.DAT") << std::string(3000, 'p');
+  std::ofstream(dir_ / "stock.dat") << std::string(700, 's');
+  std::ofstream(dir_ / "daily.scr") << "/S " << Pc_Path("PRICES.DAT") << " A:\\\r\n/S " << Pc_Path("stock.dat")
+                                    << " A:\\\r\n";
+  chosen_ = {1, 2};
+  MainWindow& w = Open_Window(Selector());
+  w.Run_Command(ID_EXEC_SCRIPT);
+  ScriptRunner* runner = Open_Form<ScriptRunner>(w);
+  ASSERT_NE(runner, nullptr);
+  ASSERT_EQ(runner->List()->count(), 1);
+  runner->accept();
+  EXPECT_EQ(Slot(1), "/E daily.scr");
+  Start_Terminals(2);
+  EXPECT_TRUE(Spin_Until(
+      [&] {
+        return Received(1, "PRICES.DAT", 3000) && Received(2, "PRICES.DAT", 3000) && Received(1, "stock.dat", 700) &&
+               Received(2, "stock.dat", 700);
+      },
+      30000));
+  Expect_Terminals_Ended();
 }
 
 }  // namespace
