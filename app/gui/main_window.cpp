@@ -34,6 +34,9 @@
 #include "app/core/progdir.h"
 #include "app/core/startup.h"
 #include "app/gui/basic_stations.h"
+#include "app/gui/forms/command_screen.h"
+#include "app/gui/forms/script_files.h"
+#include "app/gui/forms/script_runner.h"
 #include "app/gui/icons.h"
 #include "app/gui/settings/settings_dialogs.h"
 #include "app/server/detail_log.h"
@@ -317,7 +320,7 @@ void MainWindow::Run_Command(int id) {
         const SelectionMode mode = id == ID_EXEC_COMMAND ? SelectionMode::kCommand : SelectionMode::kScript;
         if (!selector_(this, mode, interface_type_)) break;
       }
-      Not_In_This_Build(id);
+      Open_Form(id);
       break;
     case ID_APP_ABOUT:
       About();
@@ -334,6 +337,28 @@ void MainWindow::Run_Command(int id) {
       break;
   }
   Refresh_Commands();
+}
+
+void MainWindow::Open_Form(int id) {
+  if (command_screen_) {
+    command_screen_(id);
+    return;
+  }
+  // One form at a time: another request brings the open one forward.
+  if (form_ && form_->isVisible()) {
+    form_->raise();
+    form_->activateWindow();
+    return;
+  }
+  FormMessage message = [this](const std::string& text) { Box(text, "Message Box", platform::MB_OK); };
+  QDialog* form = id == ID_EXEC_COMMAND
+                      ? static_cast<QDialog*>(new CommandScreen(*this, std::move(message), this))
+                      : new ScriptRunner(*this, Working_Folder(), std::move(message), this);
+  form->setAttribute(Qt::WA_DeleteOnClose);
+  form_ = form;
+  // OK may have switched commands off or started the link.
+  connect(form, &QDialog::finished, this, [this] { Refresh_Commands(); });
+  form->open();
 }
 
 void MainWindow::Not_In_This_Build(int id) {

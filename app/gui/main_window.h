@@ -107,8 +107,9 @@ class MainWindow : public QMainWindow,
   using BoxAnswer = std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;
   void Set_Box_Answer(BoxAnswer answer) { box_answer_ = std::move(answer); }
 
-  // What the Command screen and script commands open (not part of this
-  // window); gets the command id. Empty: a status-bar note.
+  // Replaces what the Command screen and script commands open (gets the
+  // command id). Empty: the Command screen and the script runner, and a
+  // status-bar note for what this build lacks.
   void Set_Command_Screen(std::function<void(int)> open) { command_screen_ = std::move(open); }
 
  protected:
@@ -132,6 +133,10 @@ class MainWindow : public QMainWindow,
   void Abort();
   void Set_As_Default();
   void About();
+  // Opens the Command screen (ID_EXEC_COMMAND) or the script runner
+  // (ID_EXEC_SCRIPT) over this window; OK hands the line to the chosen
+  // stations.
+  void Open_Form(int id);
   void Not_In_This_Build(int id);
   int Box(const std::string& text, const std::string& caption, unsigned flags);
   // A box asked for by another thread: shown by the window's thread, the
@@ -168,6 +173,7 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<StationView> stations_;
   StationSelector selector_;
   std::function<void(int)> command_screen_;
+  QPointer<QDialog> form_;  // the Command screen or script runner while open
   BoxAnswer box_answer_;
   std::vector<std::shared_ptr<BoxCall>> open_boxes_;
   // Lets other threads wake the event loop while this window lives.
