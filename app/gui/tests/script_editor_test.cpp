@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -303,6 +304,36 @@ TEST_F(ScriptEditorTest, OpenChecksTheFileAndLoadsIt) {
   EXPECT_EQ(dialogs_.size(), asked);
   ASSERT_EQ(answered_.size(), 1u);
   EXPECT_EQ(answered_[0], "Message Box: Device.ini File missing\n Cannot open any Script File");
+}
+
+TEST_F(ScriptEditorTest, EditMenuActsOnTheFieldWithTheFocus) {
+  MainWindow& w = Window();
+  w.Run_Command(ID_SCRIPT_NEW);
+  ScriptEditor* e = Editor();
+  ASSERT_NE(e, nullptr);
+  e->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(e));
+  const auto run = [&](int which) { e->findChild<QAction*>(QString("edit%1").arg(which))->trigger(); };
+  QLineEdit* files = Control<QLineEdit>(e, 1051);
+  QLineEdit* dest = Control<QLineEdit>(e, 1052);
+  files->setText("A.TXT");
+  files->setFocus();
+  ASSERT_TRUE(Spin_Until([&] { return QApplication::focusWidget() == files; }, 2000));
+  files->selectAll();
+  run(1);  // Copy
+  dest->setFocus();
+  ASSERT_TRUE(Spin_Until([&] { return QApplication::focusWidget() == dest; }, 2000));
+  run(2);  // Paste
+  EXPECT_EQ(dest->text(), "A.TXT");
+  dest->selectAll();
+  run(3);  // Delete
+  EXPECT_TRUE(dest->text().isEmpty());
+  EXPECT_EQ(files->text(), "A.TXT");
+  files->setFocus();
+  ASSERT_TRUE(Spin_Until([&] { return QApplication::focusWidget() == files; }, 2000));
+  files->selectAll();
+  run(0);  // Cut
+  EXPECT_TRUE(files->text().isEmpty());
 }
 
 // A script written and saved in the editor runs in Batch mode on two
