@@ -35,6 +35,7 @@
 #include "app/core/startup.h"
 #include "app/gui/basic_stations.h"
 #include "app/gui/forms/command_screen.h"
+#include "app/gui/forms/script_editor.h"
 #include "app/gui/forms/script_files.h"
 #include "app/gui/forms/script_runner.h"
 #include "app/gui/icons.h"
@@ -313,6 +314,10 @@ void MainWindow::Run_Command(int id) {
       break;
     case ID_EXEC_ABORT:
       Abort();
+      break;
+    case ID_SCRIPT_NEW:
+    case ID_SCRIPT_OPEN:
+      ScriptEditor::Open(this, id == ID_SCRIPT_OPEN);
       break;
     case ID_EXEC_COMMAND:
     case ID_EXEC_SCRIPT:
