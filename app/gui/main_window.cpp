@@ -408,6 +408,8 @@ void MainWindow::Start_Link_Manager() {
     // operator can change the interface and start again.
     link_running_ = link_started_ = false;
     flags_ = CommandFlags{};
+  } else {
+    Lay_Out_Ping_Panel();
   }
   if (!closing_) Set_Message(" ");
   Refresh_Commands();
@@ -437,6 +439,8 @@ void MainWindow::Stop_Link_Manager() {
     waiting->show();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
+  // The ping panel stops checking and goes; the next start makes a new one.
+  if (ping_panel_ && ping_panel_->Checking()) platform::Send_Message(ping_panel_.data(), ping::WM_PING_STOP, 0, 0);
   int r = 0;
   Wait_With_Events([&] { r = Stop_A_Session(Link_Session_Type(interface_type_), Link_Session_Arg(interface_type_)); });
   delete waiting;
@@ -522,6 +526,9 @@ void MainWindow::Handle(const platform::Message& m) {
       End_Program(true);
       close();
       break;
+    case WM_LAY_OUT_PING_PANEL:
+      On_Lay_Out_Ping_Panel();
+      break;
     case WM_GUI_MESSAGE_BOX: {
       auto* carrier = reinterpret_cast<std::shared_ptr<BoxCall>*>(m.lParam);
       std::shared_ptr<BoxCall> call = std::move(*carrier);
@@ -538,6 +545,10 @@ void MainWindow::On_Status(platform::WPARAM ht, platform::LPARAM value) {
   InfoHT info{};
   if (ht >= 1 && ht <= static_cast<platform::WPARAM>(MAX_HT)) info = Snapshot_Of(static_cast<int>(ht));
   else if (ht != 0) return;
+  if (ht != 0 && interface_type_ == kTcpip && ping_panel_ && ping_panel_->Checking()) {
+    const platform::Message f = ping::Forward_Of_Status(static_cast<int>(ht), info.Mode, info.Index, value);
+    platform::Post_Message(ping_panel_.data(), f.msg, f.wParam, f.lParam);
+  }
   const StatusMeaning meaning = Status_Meaning(ht, value, info);
   if (meaning.ignore) return;
   const int n = static_cast<int>(ht);
@@ -589,6 +600,42 @@ void MainWindow::Place_Error_Windows() {
     if (error_windows_[i]) error_windows_[i]->move(origin + QPoint(0, 20 * i));
 }
 
+// --- Ping panel ---------------------------------------------------------------
+
+void MainWindow::On_Lay_Out_Ping_Panel() {
+  // A start that failed, or a stop that came before this message, leaves
+  // nothing to lay out; the next start posts it again.
+  if (!link_running_ || interface_type_ != kTcpip) {
+    if (!ping_panel_) ping_laid_out_ = false;
+    return;
+  }
+  if (!ping_panel_) {
+    ping_panel_ = new ping::PingPanel(ping::Ping_Backend(), this);
+    ping_panel_->Set_Stop_Hook([this] {
+      ping_laid_out_ = false;
+      ping_panel_ = nullptr;
+    });
+    ping_panel_->Set_Ping_Pass_End_Hook([this] {
+      for (QDialog* d : Error_Windows()) d->raise();
+    });
+  }
+  const int need = ping::Fitting_Main_Height(ping_panel_->Model().Shape().rows, GPanelSettings.bar_height,
+                                             GPanelSettings.num_of_bar);
+  if (GPanelSettings.main_win_height_fix == 0 && !isMinimized() && !isMaximized() && height() < need)
+    resize(width(), need);
+  Place_Ping_Panel();
+  ping_panel_->show();
+  ping_panel_->raise();
+}
+
+void MainWindow::Place_Ping_Panel() {
+  if (!ping_panel_) return;
+  const QRect bar = toolbar_->geometry();
+  const stations::Rect r = ping::Place_Ping_Panel(width(), bar.y() + bar.height(), statusBar()->geometry().top(),
+                                                  GPanelSettings.bar_height, GPanelSettings.num_of_bar);
+  ping_panel_->setGeometry(r.left, r.top, r.Width(), r.Height());
+}
+
 std::vector<QDialog*> MainWindow::Error_Windows() const {
   std::vector<QDialog*> out;
   for (const auto& w : error_windows_)
@@ -599,12 +646,14 @@ std::vector<QDialog*> MainWindow::Error_Windows() const {
 void MainWindow::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   Place_Error_Windows();
+  Place_Ping_Panel();
   stations_->Layout_Panel();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   Place_Error_Windows();
+  Place_Ping_Panel();
   stations_->Layout_Panel();
 }
 

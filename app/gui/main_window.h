@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/gui/forms/command_form.h"
+#include "app/gui/ping/ping_panel.h"
 #include "app/gui/shell_rules.h"
 #include "app/gui/station_view.h"
 #include "app/server/datacopy.h"
@@ -89,6 +90,8 @@ class MainWindow : public QMainWindow,
   // to this window and marks the panel laid out.
   void Lay_Out_Ping_Panel() override;
   bool Ping_Panel_Laid_Out() const { return ping_laid_out_; }
+  // The ping panel while it exists (TCP/IP, from 1046 until Stop).
+  ping::PingPanel* Ping_Panel() const { return ping_panel_.data(); }
   void Stop_Link_Manager();
 
   // The message target.
@@ -130,6 +133,10 @@ class MainWindow : public QMainWindow,
   void On_Status(platform::WPARAM ht, platform::LPARAM value);
   void Open_Error_Window(int ht, int session, const std::string& text);
   void Place_Error_Windows();
+  // 1046: creates the ping panel, makes the window high enough for its grid
+  // (unless MAINWINHEIGHTFIX) and places it.
+  void On_Lay_Out_Ping_Panel();
+  void Place_Ping_Panel();
   void Abort();
   void Set_As_Default();
   void About();
@@ -171,6 +178,7 @@ class MainWindow : public QMainWindow,
   ErrorSlots error_slots_;
   std::array<QPointer<QDialog>, ErrorSlots::kSlots> error_windows_{};
   std::unique_ptr<StationView> stations_;
+  QPointer<ping::PingPanel> ping_panel_;
   StationSelector selector_;
   std::function<void(int)> command_screen_;
   QPointer<QDialog> form_;  // the Command screen or script runner while open

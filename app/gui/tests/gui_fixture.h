@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "app/core/startup.h"
+#include "app/gui/ping/ping_model.h"
 #include "app/gui/main_window.h"
 #include "app/tests/config_fixture.h"
 #include "engine/rox32.h"
 #include "platform/atomic.h"
+#include "testsupport/fake_icmp.h"
 #include "testsupport/free_port.h"
 
 namespace gui_test {
@@ -29,9 +31,13 @@ class GuiTest : public app_test::ConfigTest {
     for (int i = 0; i < 256; ++i) HTInfoAry[i] = InfoHT{};
     for (int ht = 1; ht <= MAX_HT; ++ht) Clear_Command_Buffer(ht);
     setenv("TARNEL_LISTEN", "127.0.0.1", 1);
+    // The ping panel of a TCP/IP start pings through a fake, so the tests
+    // do not depend on whether this machine lets them open ICMP sockets.
+    ping::Set_Ping_Backend(&icmp_);
   }
   void TearDown() override {
     window_.reset();
+    ping::Set_Ping_Backend(nullptr);
     for (int i = 0; i < 256; ++i) HTInfoAry[i] = InfoHT{};
     platform::Store(OneShotMode, 0);
     unsetenv("TARNEL_LISTEN");
@@ -78,6 +84,7 @@ class GuiTest : public app_test::ConfigTest {
     return true;
   }
 
+  testsupport::FakeIcmp icmp_;
   std::unique_ptr<MainWindow> window_;
   std::vector<std::string> answered_;
   int box_reply_ = platform::IDYES;
