@@ -185,10 +185,12 @@ TEST_F(TcpipSession, DriverRefusalsKeepListeningButAcceptFailureEndsTheListener)
   fakenet::Queue_Accept(-1, 0);
   ASSERT_TRUE(Eventually([&] { return Link_Codes() == std::vector<long>{81}; }));
   EXPECT_EQ(fakenet::Resets(), 1);
-  // The listener ended by itself; the stop does not wait for it.
+  // The listener ended by itself; the stop does not wait for it (a stop
+  // that did would never return). The bound only catches that hang; it is
+  // far above what a loaded or instrumented build needs.
   const std::uint64_t start = platform::Monotonic_Ms();
   EXPECT_EQ(Stop_A_Session(LINK_TCPIP, 0), 1);
-  EXPECT_LT(platform::Monotonic_Ms() - start, 2000u);
+  EXPECT_LT(platform::Monotonic_Ms() - start, 60000u);
 }
 
 TEST_F(TcpipSession, ListenErrorPostsAndEndsTheListener) {
