@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -90,7 +91,9 @@ struct Station {
   std::vector<Planned> plan;
   bool dropping = false;
   Clock::time_point kill_at{}, next_start{}, last_drop{};
-  std::string failure;
+  std::vector<std::string> steps;    // the running session's steps
+  std::deque<std::string> history;   // the last sessions, for failure messages
+  bool told = false;                 // history printed once
 };
 
 std::string Pc_Path(const fs::path& p) {
@@ -200,6 +203,11 @@ class Soak {
 void Soak::Fail_Station(Station& s, const std::string& why) {
   const std::string line = "station " + s.address + ": " + why;
   if (failures_.size() < 20) std::cout << "error: " << line << std::endl;
+  if (!s.told && failures_.size() < 20) {
+    s.told = true;
+    std::cout << "  its last sessions, oldest first:" << std::endl;
+    for (const std::string& h : s.history) std::cout << h;
+  }
   failures_.push_back(line);
 }
 
@@ -405,6 +413,7 @@ void Soak::Start_Session(Station& s) {
       Write_File(s.disk / Ht_Name(s.plan[0].ht), s.plan[0].content);
       break;
     }
+  s.steps = spec.steps;
   s.child = std::make_unique<Child>();
   s.dropping = false;
   std::string why;
@@ -440,6 +449,7 @@ void Soak::Start_Drop(Station& s) {
   spec.extra = {"--block", "256"};
   spec.steps.push_back((p.op == Op::kSend ? "send -o A:\\" : "append A:\\") + Ht_Name(p.ht) + " " + pc);
   s.plan.push_back(std::move(p));
+  s.steps = spec.steps;
   s.child = std::make_unique<Child>();
   std::string why;
   if (!Start_Htsim(o_.common.htsim, spec, s.child.get(), &why)) {
@@ -469,9 +479,20 @@ void Soak::Finish(Station& s) {
     ++t_.reconnects_dropped;
     ok = true;
   }
+  {
+    std::string h = "  | session" + std::string(s.dropping ? " (killed)" : "") + ", exit " + std::to_string(code) + ":";
+    for (const std::string& st : s.steps) h += " [" + st + "]";
+    h += "\n";
+    for (const OutputLine& l : c.Lines())
+      if (l.text.rfind("ht ", 0) == 0 || l.text.rfind("pc ", 0) == 0 || l.text.rfind("result", 0) == 0)
+        h += "  |   " + l.text + "\n";
+    s.history.push_back(h);
+    if (s.history.size() > 6) s.history.pop_front();
+  }
   if (!ok) Fail_Station(s, "htsim ended with exit " + std::to_string(code) + "; its last lines:\n" + Tail(c, 8));
 
   bool cut = false;  // a request before this one did not complete: later ones never ran
+  std::size_t list_n = 0;
   for (const Planned& p : s.plan) {
     const std::string pcname = Pc_Path(s.pc_dir / Pc_Name(p.pc < 0 ? 0 : p.pc));
     switch (p.op) {
@@ -535,7 +556,8 @@ void Soak::Finish(Station& s) {
       case Op::kList: {
         if (cut) break;
         const std::string pattern = Pc_Path(s.pc_dir / "*.*");
-        const OutputLine* total = Find_Line(c, "ht info " + pattern + " matches=");
+        // A session may list more than once: this is its list_n-th listing.
+        const OutputLine* total = Find_Line(c, "ht info " + pattern + " matches=", ++list_n);
         if (total == nullptr) {
           cut = true;
           break;
@@ -545,7 +567,11 @@ void Soak::Finish(Station& s) {
         // exactly the station's, with their sizes.
         std::map<std::string, std::uint64_t> listed, want;
         const std::string head = "ht info " + pattern + " match=";
+        std::size_t block = 1;
         for (const OutputLine& l : c.Lines()) {
+          if (&l == total) break;
+          if (l.text.rfind("ht info " + pattern + " matches=", 0) == 0) ++block;
+          if (block != list_n) continue;
           if (l.text.rfind(head, 0) != 0 || l.text.find(" attr=0x10") != std::string::npos) continue;
           const std::size_t size_at = l.text.find(" size=", head.size());
           if (size_at == std::string::npos) continue;
@@ -555,10 +581,13 @@ void Soak::Finish(Station& s) {
         }
         for (const auto& [f, e] : s.pc) want[Pc_Name(f)] = e.candidates[0]->size();
         if (listed != want) {
-          std::string shown;
+          std::string shown, expected, now;
           for (const auto& [n, b] : listed) shown += " " + n + "=" + std::to_string(b);
-          Fail_Station(s, "the listing shows" + shown + ", not the " + std::to_string(want.size()) +
-                              " files expected");
+          for (const auto& [n, b] : want) expected += " " + n + "=" + std::to_string(b);
+          std::error_code ec;
+          for (fs::directory_iterator it(s.pc_dir, ec), e; !ec && it != e; it.increment(ec))
+            now += " " + it->path().filename().string() + "=" + std::to_string(it->file_size(ec));
+          Fail_Station(s, "the listing shows" + shown + ", not" + expected + " (the folder now:" + now + ")");
         }
         break;
       }
