@@ -438,7 +438,7 @@ void Soak::Start_Drop(Station& s) {
   }
   p.op = s.pc.count(p.pc) != 0 && Uniform(s.rng, 0, 2) == 0 ? Op::kAppend : Op::kSend;
   p.ht = Uniform(s.rng, 0, kHtFiles - 1);
-  p.content = Random_Bytes(s.rng, static_cast<std::size_t>(Uniform(s.rng, 64, 1024) * 1024));
+  p.content = Random_Bytes(s.rng, static_cast<std::size_t>(Uniform(s.rng, 256, 2048) * 1024));
   Write_File(s.disk / Ht_Name(p.ht), p.content);
   const std::string pc = Pc_Path(s.pc_dir / Pc_Name(p.pc));
   HtsimSpec spec;
@@ -461,7 +461,9 @@ void Soak::Start_Drop(Station& s) {
   ++t_.sessions;
   ++t_.drops;
   s.dropping = true;
-  s.kill_at = Clock::now() + std::chrono::milliseconds(Uniform(s.rng, 20, 1500));
+  // Such a transfer takes some tenths of a second on loopback: most kills
+  // land inside it, a few before the handshake or after the end.
+  s.kill_at = Clock::now() + std::chrono::milliseconds(Uniform(s.rng, 5, 300));
 }
 
 // The terminal has ended: apply what it reports to the station's
