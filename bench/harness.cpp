@@ -209,6 +209,14 @@ bool Server::Start(const std::string& tarnel, const fs::path& dir, const ServerC
   }
 }
 
+int Server::Terminate(int grace_ms) {
+  if (child_.Poll_Exit()) return child_.Exit_Code();
+  child_.Signal(15);
+  if (child_.Wait_Exit(grace_ms)) return child_.Exit_Code();
+  child_.Stop(0);
+  return -1;
+}
+
 std::string Server::Log_Tail(std::size_t lines) const {
   std::ifstream in(log_);
   std::deque<std::string> last;

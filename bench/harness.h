@@ -107,6 +107,11 @@ class Server {
   long Peak_Memory_KiB() const { return bench::Peak_Memory_KiB(child_.Pid()); }
   // SIGTERM, a few seconds' grace, then SIGKILL.
   void Stop() { child_.Stop(5000); }
+  // SIGTERM and a wait of at most grace_ms for the end: the exit status, or
+  // -1 when the server had to be killed.
+  int Terminate(int grace_ms);
+  // The exit status once the server has ended (-1 while it runs).
+  int Exit_Code() const { return child_.Exit_Code(); }
   // The last lines of the server's log.
   std::string Log_Tail(std::size_t lines) const;
 
