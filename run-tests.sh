@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs the whole test suite in both builds
-# (the fuzz corpora replayed included); then builds what the end-to-end tests
-# need with ThreadSanitizer and runs those tests (label e2e) once more; then
+# (the fuzz corpora replayed included); then builds everything but the
+# desktop program with ThreadSanitizer and runs the suite once more; then
 # fuzzes every fuzz target briefly when clang is installed.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -18,11 +18,14 @@ for variant in release asan; do
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
 done
-# ThreadSanitizer: only the programs the end-to-end tests start, and only those tests.
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/e2e/tsan.supp"
-cmake -S . -B build/tsan -G Ninja -DTARNEL_TSAN=ON
-cmake --build build/tsan -j "$jobs" --target tarnel htsim tarnelctl e2e_tests
-(cd build/tsan && ctest -L e2e --output-on-failure -j "$jobs")
+# ThreadSanitizer: the whole suite once more, without the desktop program
+# (Qt's libraries are not built with ThreadSanitizer, so it cannot see their
+# locks and would report races inside them; the GUI's own threads are in the
+# models, which are tested here through their toolkit-free libraries).
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+cmake -S . -B build/tsan -G Ninja -DTARNEL_TSAN=ON -DTARNEL_GUI=OFF
+cmake --build build/tsan -j "$jobs"
+(cd build/tsan && ctest --output-on-failure -j "$jobs")
 # Brief fuzzing: every fuzz target for TARNEL_FUZZ_SECONDS seconds (default
 # 20) with clang and libFuzzer, when they are installed; a crash, leak or
 # time-out fails the run (fuzz/README.md).
