@@ -50,7 +50,7 @@ TEST(ScriptText, LineEndsBetweenFieldAndFile) {
 
 // A program directory with device.ini and a working directory "work" in a
 // scratch folder; DefWorkFile restored afterwards.
-class ScriptFiles : public ::testing::Test {
+class ScriptEditorFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -91,7 +91,7 @@ class ScriptFiles : public ::testing::Test {
   char saved_work_[sizeof DefWorkFile];
 };
 
-TEST_F(ScriptFiles, ReadyChecksInOrder) {
+TEST_F(ScriptEditorFiles, ReadyChecksInOrder) {
   std::string w;
   EXPECT_EQ(Check_Script_Ready(&w), kScriptOk);
   EXPECT_EQ(w, (dir_ / "work").string());  // no trailing separator
@@ -105,7 +105,7 @@ TEST_F(ScriptFiles, ReadyChecksInOrder) {
   EXPECT_EQ(Script_Message(kScriptNoWorkDir, true), "Working Directory not valid. \n Cannot Save the Script File.");
 }
 
-TEST_F(ScriptFiles, ChosenFileMustBeScrInTheWorkingDirectory) {
+TEST_F(ScriptEditorFiles, ChosenFileMustBeScrInTheWorkingDirectory) {
   const std::string w = Work();
   const std::string work = (dir_ / "work").string();
   EXPECT_EQ(Check_Script_Path(work + "/A.SCR", w), kScriptOk);  // upper case accepted
@@ -130,7 +130,7 @@ TEST_F(ScriptFiles, ChosenFileMustBeScrInTheWorkingDirectory) {
   EXPECT_EQ(Script_Message(kScriptNotScr, true), "Cannot Save this File.\n Only '.SCR' can be Saved.");
 }
 
-TEST_F(ScriptFiles, DriveLetterWorkingDirectory) {
+TEST_F(ScriptEditorFiles, DriveLetterWorkingDirectory) {
   const std::string root = dir_.string();
   setenv("TARNEL_DRIVES", ("D=" + root).c_str(), 1);
   Set_Work("d:\\Work\\");
@@ -142,7 +142,7 @@ TEST_F(ScriptFiles, DriveLetterWorkingDirectory) {
   unsetenv("TARNEL_DRIVES");
 }
 
-TEST_F(ScriptFiles, SizeLimitOnOpenAndSave) {
+TEST_F(ScriptEditorFiles, SizeLimitOnOpenAndSave) {
   const fs::path file = dir_ / "work" / "big.scr";
   const std::string fits(kScriptMaxBytes, 'x');
   const std::string over(kScriptMaxBytes + 1, 'x');
@@ -168,7 +168,7 @@ TEST_F(ScriptFiles, SizeLimitOnOpenAndSave) {
   EXPECT_EQ(Script_Message(kScriptTooBig, false), "File Size too big. \n Can't open the Script File.");
 }
 
-TEST_F(ScriptFiles, SavedExactlyAndWholeOrNotAtAll) {
+TEST_F(ScriptEditorFiles, SavedExactlyAndWholeOrNotAtAll) {
   const fs::path file = dir_ / "work" / "s.scr";
   std::string why, text;
   const std::string script = "/S A.TXT B:\\\r\n/B /B";  // no terminator added
