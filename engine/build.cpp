@@ -134,21 +134,43 @@ void Put_File_Info(unsigned char* p, std::uint32_t size, std::uint32_t date, con
   p[12 + name_len] = 0;
 }
 
+// The file information packet of info under the HT name htName; 39 for a
+// name of more than 1023 characters.
+short File_Info_Packet(unsigned char* out, const fileinfotag& info, const char* htName, const unsigned char* letters) {
+  const char* name = htName != nullptr ? htName : "";
+  const std::size_t n = std::strlen(name);
+  if (n > sizeof(fileinfotag::Name) - 1) return E_DATA_LENGTH;
+  if (!Header(out, 1, letters[0], 'i', 13 + n)) return E_DATA_LENGTH;
+  Put_File_Info(out + kHeader, info.Size, info.Date, info.Time, info.Attributes, name, n);
+  return Seal(out);
+}
+
 }  // namespace
 
 short RS232_ROX::Make_FileInfo_Packet(const char* pcPath, const char* htName, const unsigned char* letters,
                                       unsigned char* out) {
+  if (pcPath == nullptr) return E_PATH_NOT_FOUND;
   platform::FileStat st;
-  if (pcPath == nullptr || platform::Stat_PC(pcPath, &st) != platform::FS_OK) return E_PATH_NOT_FOUND;
+  std::FILE* f = platform::Open_PC_File(pcPath, "rb", nullptr, &st);
+  if (f != nullptr) {
+    std::fclose(f);
+    return Make_FileInfo_Packet(pcPath, st, htName, letters, out);
+  }
+  // A file that exists but cannot be read is announced with its size, date,
+  // time and attributes all 0.
+  if (platform::Stat_PC(pcPath, &st) != platform::FS_OK) return E_PATH_NOT_FOUND;
   if (st.size > kMaxFileSize) return E_FILE_SIZE;
-  const char* name = htName != nullptr ? htName : "";
-  std::size_t n = std::strlen(name);
-  if (n > sizeof(fileinfotag::Name) - 1) return E_DATA_LENGTH;
   fileinfotag info;
-  Get_File_Info(pcPath, &info);
-  if (!Header(out, 1, letters[0], 'i', 13 + n)) return E_DATA_LENGTH;
-  Put_File_Info(out + kHeader, info.Size, info.Date, info.Time, info.Attributes, name, n);
-  return Seal(out);
+  std::memset(&info, 0, sizeof info);
+  return File_Info_Packet(out, info, htName, letters);
+}
+
+short RS232_ROX::Make_FileInfo_Packet(const char* pcPath, const platform::FileStat& st, const char* htName,
+                                      const unsigned char* letters, unsigned char* out) {
+  if (st.size > kMaxFileSize) return E_FILE_SIZE;
+  fileinfotag info;
+  File_Info_Of(pcPath, st, &info);
+  return File_Info_Packet(out, info, htName, letters);
 }
 
 short RS232_ROX::Make_TrnsReq_Packet(const char* command, unsigned char* out) {

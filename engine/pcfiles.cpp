@@ -199,15 +199,20 @@ void RS232_ROX::Get_Date_Time(fileinfotag* info) {
 void RS232_ROX::Get_File_Info(const char* path, fileinfotag* info) {
   std::memset(info, 0, sizeof *info);
   if (path == nullptr || path[0] == '\0') return;
-  std::FILE* f = platform::Open_PC_File(path, "rb");
+  // One lookup: the open that proves the file readable also describes it.
+  platform::FileStat st;
+  std::FILE* f = platform::Open_PC_File(path, "rb", nullptr, &st);
   if (f == nullptr) return;
   std::fclose(f);
-  platform::FileStat st;
-  if (platform::Stat_PC(path, &st) != platform::FS_OK) return;
+  File_Info_Of(path, st, info);
+}
+
+void RS232_ROX::File_Info_Of(const char* path, const platform::FileStat& st, fileinfotag* info) {
+  std::memset(info, 0, sizeof *info);
   platform::Pack_File_Time(st.mtime, &info->Date, info->Time);
   info->Attributes = st.attributes;
   info->Size = Saturate32(st.size);
-  bounded::Copy_Cut(info->Name, path);
+  if (path != nullptr) bounded::Copy_Cut(info->Name, path);
 }
 
 std::uint32_t RS232_ROX::Get_File_Date(const char* path) {

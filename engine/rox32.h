@@ -398,6 +398,10 @@ class RS232_ROX : public ROX32 {
   // an HT name of more than 1023 characters.
   short Make_FileInfo_Packet(const char* pcPath, const char* htName, const unsigned char* letters,
                              unsigned char* out);
+  // The same for PC file pcPath that the caller holds open for reading, st
+  // being what Open_PC_File told of it: the file is not looked up again.
+  short Make_FileInfo_Packet(const char* pcPath, const platform::FileStat& st, const char* htName,
+                             const unsigned char* letters, unsigned char* out);
   // Transfer request 'R' 'r', or 'R' 'w' for flag W, from "R[W][U][O] list##pcdest"
   // (the names before "##") or "RA htname::pcname" (the name before "::").
   // Flag U sends the content of ListFile without its final "::" (54 when
@@ -469,6 +473,9 @@ class RS232_ROX : public ROX32 {
   // reading fills size (saturated at 0xFFFFFFFF), date and time of the last
   // write, attributes and Name = path (cut to 1023 characters).
   static void Get_File_Info(const char* path, fileinfotag* info);
+  // The same from what Open_PC_File told of the open file path (its
+  // information st), without looking the file up again.
+  static void File_Info_Of(const char* path, const platform::FileStat& st, fileinfotag* info);
   static std::uint32_t Get_File_Date(const char* path);
   static void Get_File_Time(const char* path, unsigned char* out);
   static std::uint32_t Get_File_Size(const char* path);

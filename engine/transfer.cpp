@@ -346,14 +346,16 @@ short RS232_ROX::File_Info_Tx_State_Process(int channel, char* command) {
   bounded::Copy(CurrentFile, name);
 
   platform::FsResult why = platform::FS_OK;
+  platform::FileStat st;
   if (SourceFile != nullptr) std::fclose(SourceFile);
-  SourceFile = platform::Open_PC_File(name, "rb", &why);
+  SourceFile = platform::Open_PC_File(name, "rb", &why, &st);
   if (SourceFile == nullptr) return Open_Failure(why);
 
   try {
     const std::string ht = PcDriven ? transfer::Send_Name(*this, transfer::Command_Text(command), name) : name;
     const unsigned char letters[2] = {'S', 'i'};
-    r = Make_FileInfo_Packet(name, ht.c_str(), letters, PacketBuf);
+    // The open file's own information: the file is looked up once.
+    r = Make_FileInfo_Packet(name, st, ht.c_str(), letters, PacketBuf);
   } catch (const std::bad_alloc&) {
     r = E_MEMORY;
   }

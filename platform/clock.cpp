@@ -1,7 +1,12 @@
 #include "platform/clock.h"
 
+#include <time.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 #include <thread>
 
 namespace platform {
@@ -16,7 +21,25 @@ std::uint32_t Get_Tick_Count() { return static_cast<std::uint32_t>(Monotonic_Ms(
 
 void Sleep_Ms(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+void Follow_Time_Zone() {
+  // Zone loads are rare; the common case only reads the clock and TZ.
+  static std::mutex mutex;
+  static std::string loaded_tz;           // guarded by mutex
+  static bool loaded_tz_set = false;      // guarded by mutex
+  static std::uint64_t next_load_ms = 0;  // guarded by mutex
+  const std::uint64_t now = Monotonic_Ms();
+  std::lock_guard<std::mutex> lock(mutex);
+  const char* tz = std::getenv("TZ");
+  const bool same_tz = (tz != nullptr) == loaded_tz_set && (tz == nullptr || loaded_tz == tz);
+  if (same_tz && now < next_load_ms) return;
+  ::tzset();
+  loaded_tz_set = tz != nullptr;
+  loaded_tz = tz != nullptr ? tz : "";
+  next_load_ms = now + 1000;
+}
+
 LocalTime Get_Local_Time() {
+  Follow_Time_Zone();
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   std::tm tm{};

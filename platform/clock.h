@@ -25,7 +25,16 @@ struct LocalTime {
   int millisecond;
 };
 
+// The local date and time in the process's time zone (TZ; the system's
+// zone file when TZ is unset), as Follow_Time_Zone last loaded it.
 LocalTime Get_Local_Time();
+
+// Loads the time zone again when TZ has changed since the last load, and
+// otherwise at most once a second, so that a changed zone file is seen
+// within a second. The C library looks at the zone file again (a stat) on
+// every load while TZ is unset; converting without a load per conversion
+// keeps that system call out of per-file work. Thread-safe.
+void Follow_Time_Zone();
 
 }  // namespace platform
 

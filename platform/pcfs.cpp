@@ -3,6 +3,7 @@
 // temporary files and the current folder.
 #include "platform/pcfs.h"
 
+#include "platform/clock.h"
 #include "platform/faults.h"
 
 #include <dirent.h>
@@ -275,21 +276,29 @@ bool Resolve(const char* pc_path, std::string* native, bool* is_root, bool confi
     pos = end + 1;
   }
 
+  // A path that exists as spelled resolves to itself (every folder on the
+  // way then exists as spelled too), so one lstat answers for all of its
+  // components; only a path missing as spelled is walked name by name.
   std::string cur = base;
-  bool looking = true;
-  for (const std::string& part : parts) {
-    std::string cand = Join(cur, part);
-    if (looking && part != "." && part != "..") {
-      struct stat st;
-      if (::lstat(cand.c_str(), &st) != 0) {
-        std::string variant;
-        if (errno == ENOENT && Find_Case_Variant(cur, part, &variant))
-          cand = Join(cur, variant);
-        else
-          looking = false;  // nothing below a missing name can exist
+  for (const std::string& part : parts) cur = Join(cur, part);
+  struct stat whole;
+  if (!parts.empty() && ::lstat(cur.c_str(), &whole) != 0) {
+    cur = base;
+    bool looking = true;
+    for (const std::string& part : parts) {
+      std::string cand = Join(cur, part);
+      if (looking && part != "." && part != "..") {
+        struct stat st;
+        if (::lstat(cand.c_str(), &st) != 0) {
+          std::string variant;
+          if (errno == ENOENT && Find_Case_Variant(cur, part, &variant))
+            cand = Join(cur, variant);
+          else
+            looking = false;  // nothing below a missing name can exist
+        }
       }
+      cur = std::move(cand);
     }
-    cur = std::move(cand);
   }
   if (confine && g_confined.load(std::memory_order_relaxed)) {
     if (climbs_out) return Refuse_Path(pc_path, "\"..\" climbs above the root of drive " + std::string(1, Upper(s[0])) + ":");
@@ -507,7 +516,7 @@ bool Wildcard_Match(const char* pattern, const char* name) {
 // ---------------------------------------------------------------------------
 // Opening files
 
-std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why) {
+std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why, FileStat* info) {
   FsResult dummy;
   if (why == nullptr) why = &dummy;
   if (pc_path == nullptr || mode == nullptr || pc_path[0] == '\0') {
@@ -519,9 +528,12 @@ std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why) {
     *why = FS_NO_DRIVE;
     return nullptr;
   }
+  // Writing is refused before the open, which would already cut the file;
+  // a folder opened for reading is refused after it, from the open file.
+  const bool writing = Writing_Mode(mode);
   struct stat st;
-  if (::stat(native.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode) || (Writing_Mode(mode) && (st.st_mode & 0222) == 0)) {
+  if (writing && ::stat(native.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode) || (st.st_mode & 0222) == 0) {
       *why = FS_ACCESS_DENIED;
       return nullptr;
     }
@@ -546,8 +558,26 @@ std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why) {
     *why = From_Errno(errno, native);
     return nullptr;
   }
+  if (!writing || info != nullptr) {
+    if (::fstat(Fd_Of(f), &st) != 0) {
+      const int e = errno;
+      std::fclose(f);
+      *why = From_Errno(e, native);
+      return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      std::fclose(f);
+      *why = FS_ACCESS_DENIED;
+      return nullptr;
+    }
+    if (info != nullptr) Fill_Stat(st, false, Last_Component(native), info);
+  }
   *why = FS_OK;
   return f;
+}
+
+std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why) {
+  return Open_PC_File(pc_path, mode, why, nullptr);
 }
 
 std::FILE* Open_PC_File(const char* pc_path, const char* mode) {
@@ -686,7 +716,7 @@ FsResult Delete_Native_File(const char* native_path) {
 // Dates and times
 
 void Pack_File_Time(std::int64_t t, std::uint32_t* date, std::uint8_t time[3]) {
-  ::tzset();  // follow changes of TZ, as mktime does
+  Follow_Time_Zone();  // follows changes of TZ and of the zone file
   time_t tt = static_cast<time_t>(t);
   struct tm tm;
   std::uint32_t d = 0;

@@ -113,6 +113,12 @@ bool Wildcard_Match(const char* pattern, const char* name);
 std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why);
 std::FILE* Open_PC_File(const char* pc_path, const char* mode);
 
+struct FileStat;
+// The same, and *info (when not null) describes the opened file as Stat_PC
+// would, read from the open file itself so that it matches the content
+// read; is_link is always false here. One lookup of the path for both.
+std::FILE* Open_PC_File(const char* pc_path, const char* mode, FsResult* why, FileStat* info);
+
 // Sets the length of an open stream's file to size (shortening or
 // extending it), after flushing the stream. FS_INVALID for a null stream.
 FsResult Truncate_File(std::FILE* file, std::uint64_t size);

@@ -39,6 +39,7 @@ struct TargetState {
   std::deque<Entry> queue;
   bool alive = true;
   std::function<void()> queue_hook;
+  std::function<bool(Message&)> send_filter;
 };
 
 // Every live target and every waiting owner, behind one lock: targets are
@@ -155,6 +156,11 @@ void MessageTarget::Set_Queue_Hook(std::function<void()> hook) {
   impl_->state->queue_hook = std::move(hook);
 }
 
+void MessageTarget::Set_Send_Filter(std::function<bool(Message&)> filter) {
+  std::lock_guard<std::mutex> lock(Reg().mu);
+  impl_->state->send_filter = std::move(filter);
+}
+
 void MessageTarget::Set_Owner_Thread() {
   std::lock_guard<std::mutex> lock(Reg().mu);
   impl_->state->owner = std::this_thread::get_id();
@@ -193,8 +199,17 @@ bool Send_Message(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
     hwnd->Handle(Message{msg, w, l});
     return true;
   }
+  Message m{msg, w, l};
+  if (s->send_filter && s->send_filter(m)) {
+    s->queue.push_back(Entry{m, nullptr});
+    Wake_Owner_Locked(r, s->owner);
+    std::function<void()> hook = s->queue_hook;
+    lock.unlock();
+    if (hook) hook();
+    return true;
+  }
   SendSlot slot;
-  s->queue.push_back(Entry{Message{msg, w, l}, &slot});
+  s->queue.push_back(Entry{m, &slot});
   Wake_Owner_Locked(r, s->owner);
   if (s->queue_hook) {
     // The slot lives on this stack until it is done, so the lock may go

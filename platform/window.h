@@ -64,6 +64,17 @@ class MessageTarget {
   // no hook. An empty function removes it.
   void Set_Queue_Hook(std::function<void()> hook);
 
+  // A send from a thread other than the owner first goes to filter, on the
+  // sending thread with this layer's lock held: when it returns true, the
+  // message (which it may rewrite) is queued as if posted and the send
+  // returns true at once, without waiting for the owner. A target whose
+  // handling of a message needs nothing but what the filter can copy on the
+  // sending thread spares the sender the wait this way. The filter must be
+  // quick, thread-safe and must not call this layer; like Handle it must not
+  // run concurrently with the derived class's destructor. An empty function
+  // removes it.
+  void Set_Send_Filter(std::function<bool(Message&)> filter);
+
  private:
   friend bool Post_Message(MessageTarget*, UINT, WPARAM, LPARAM);
   friend bool Send_Message(MessageTarget*, UINT, WPARAM, LPARAM);

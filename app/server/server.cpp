@@ -65,9 +65,12 @@ const char* Direction_Name(int direction) {
 }  // namespace
 
 HeadlessServer::HeadlessServer(std::ostream& out, std::ostream& err)
-    : out_(out), err_(err), log_(out), tracker_(Pc_File_Size) {}
+    : out_(out), err_(err), log_(out), tracker_(Pc_File_Size) {
+  Set_Send_Filter([this](platform::Message& m) { return Copy_Status(m); });
+}
 
 HeadlessServer::~HeadlessServer() {
+  Set_Send_Filter({});
   Set_Link_Event_Hook(nullptr, nullptr);
   platform::Set_Confine_Refusal_Hook(nullptr, nullptr);
   data_copy_.Stop();
@@ -339,6 +342,8 @@ void HeadlessServer::Shutdown() {
   platform::Notify_Service_Manager("STOPPING=1");
   Stop_Link_Manager();
   const int left = End_Remaining_Sessions(config_.end_wait_ms);
+  // The last notifications of the sessions may still wait in the queue.
+  platform::Pump_Messages();
   if (left > 0) {
     Note(LOG_PRIORITY_WARNING, "server", std::to_string(left) + " session(s) did not end in time");
     exit_status_ = SERVER_UNCLEAN_END;
@@ -351,9 +356,19 @@ void HeadlessServer::Shutdown() {
   Note(LOG_PRIORITY_INFO, "server", "stopped");
 }
 
-void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value) {
-  InfoHT info{};
-  if (ht >= 1 && ht <= MAX_HT) info = Snapshot_Of(static_cast<int>(ht));
+bool HeadlessServer::Copy_Status(platform::Message& m) {
+  // The notifications of the link itself (HT 0) stay synchronous.
+  if (m.msg != WM_HT_STATUS || m.wParam < 1 || m.wParam > static_cast<platform::WPARAM>(MAX_HT)) return false;
+  std::lock_guard<std::mutex> lock(status_copies_mu_);
+  if (status_copies_.size() >= kMaxStatusCopies) return false;
+  // The engine wrote the record just before it notified, and waits for
+  // nothing else: this copy is what the owner thread would have read.
+  status_copies_.push_back(StatusCopy{m.wParam, m.lParam, Snapshot_Of(static_cast<int>(m.wParam))});
+  m.msg = WM_SERVER_STATUS_COPY;
+  return true;
+}
+
+void HeadlessServer::On_Status(platform::WPARAM ht, platform::LPARAM value, const InfoHT& info) {
   if (ht == 0) last_link_code_ = static_cast<int>(value);
   for (const StatusEvent& e : tracker_.On_Status(ht, value, info, platform::Monotonic_Ms())) Log_Status_Event(e);
   Notify_Status(false);
@@ -539,9 +554,24 @@ void HeadlessServer::Notify_Status(bool force, const std::string& extra) {
 
 void HeadlessServer::Handle(const platform::Message& m) {
   switch (m.msg) {
-    case WM_HT_STATUS:
-      On_Status(m.wParam, m.lParam);
+    case WM_HT_STATUS: {
+      InfoHT info{};
+      if (m.wParam >= 1 && m.wParam <= static_cast<platform::WPARAM>(MAX_HT))
+        info = Snapshot_Of(static_cast<int>(m.wParam));
+      On_Status(m.wParam, m.lParam, info);
       break;
+    }
+    case WM_SERVER_STATUS_COPY: {
+      StatusCopy copy{};
+      {
+        std::lock_guard<std::mutex> lock(status_copies_mu_);
+        if (status_copies_.empty()) break;
+        copy = status_copies_.front();
+        status_copies_.pop_front();
+      }
+      On_Status(copy.ht, copy.value, copy.info);
+      break;
+    }
     case WM_ONESHOT_END:
       Note(LOG_PRIORITY_INFO, "server", "one-shot session ended");
       quit_ = true;

@@ -20,6 +20,7 @@
 // it owns the message target through which everything arrives.
 #pragma once
 
+#include <deque>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -99,7 +100,13 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
   // SIGHUP: stop the link in order, read the configuration again, start
   // again; a configuration that cannot serve ends the server with status 1.
   void Reload();
-  void On_Status(platform::WPARAM ht, platform::LPARAM value);
+  void On_Status(platform::WPARAM ht, platform::LPARAM value, const InfoHT& info);
+  // The send filter: a status notification of an HT is copied with its
+  // record on the engine's thread and queued as WM_SERVER_STATUS_COPY, so
+  // that the engine goes on without waiting for this thread. False (the
+  // engine waits as before) for anything else and while kMaxStatusCopies
+  // copies are waiting.
+  bool Copy_Status(platform::Message& m);
   void Log_Status_Event(const StatusEvent& e);
   static void On_Link_Event(const LinkEvent& e, void* self);
   static void On_Confine_Refusal(const char* pc_path, const char* why, void* self);
@@ -140,8 +147,18 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
   int notified_connected_ = -1;  // counts last sent with STATUS=
   int notified_busy_ = -1;
   DataCopyServer data_copy_;
+  // Status notifications copied by Copy_Status, oldest first.
+  struct StatusCopy {
+    platform::WPARAM ht;
+    platform::LPARAM value;
+    InfoHT info;
+  };
+  static constexpr std::size_t kMaxStatusCopies = 4096;
+  std::mutex status_copies_mu_;
+  std::deque<StatusCopy> status_copies_;
 };
 
 // Message numbers of the server's own target.
 constexpr platform::UINT WM_SERVER_SIGNAL = platform::WM_USER + 80;
 constexpr platform::UINT WM_SERVER_STOP = platform::WM_USER + 81;
+constexpr platform::UINT WM_SERVER_STATUS_COPY = platform::WM_USER + 82;

@@ -233,6 +233,45 @@ TEST_F(PcFs, WriteProtectionComesFromPermissionBitsEvenForRoot) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+// The information an open gives is what Stat_PC tells of the same file,
+// through any spelling and through a link; a name spelled exactly as it
+// exists wins over its case variants.
+TEST_F(PcFs, OpenDescribesTheOpenedFileAsStatDoes) {
+  fs::create_directories(root_ / "c" / "Sub");
+  Write(root_ / "c" / "Sub" / ".Hidden.dat", "0123456789");
+  Write(root_ / "c" / "Sub" / "data.txt", "lower");
+  Write(root_ / "c" / "Sub" / "DATA.TXT", "upper!");
+  fs::create_symlink(root_ / "c" / "Sub" / "data.txt", root_ / "c" / "Sub" / "link.txt");
+  Read_Only(root_ / "c" / "Sub" / "data.txt");
+  for (const char* path : {"C:\\sub\\.hidden.DAT", "C:\\Sub\\data.txt", "C:\\Sub\\DATA.TXT", "c:\\SUB\\Link.Txt"}) {
+    platform::FileStat by_open{}, by_stat{};
+    FsResult why = platform::FS_INVALID;
+    std::FILE* f = platform::Open_PC_File(path, "rb", &why, &by_open);
+    ASSERT_NE(f, nullptr) << path;
+    EXPECT_EQ(why, platform::FS_OK);
+    std::fclose(f);
+    ASSERT_EQ(platform::Stat_PC(path, &by_stat), platform::FS_OK) << path;
+    EXPECT_EQ(by_open.size, by_stat.size) << path;
+    EXPECT_EQ(by_open.mtime, by_stat.mtime) << path;
+    EXPECT_EQ(by_open.attributes, by_stat.attributes) << path;
+    EXPECT_FALSE(by_open.is_dir);
+  }
+  platform::FileStat st{};
+  std::FILE* f = platform::Open_PC_File("C:\\Sub\\data.txt", "rb", nullptr, &st);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(st.size, 5u);  // the file as spelled, not DATA.TXT
+  EXPECT_EQ(st.attributes, platform::ATTR_ARCHIVE | platform::ATTR_READONLY);
+  f = platform::Open_PC_File("C:\\sub\\.HIDDEN.dat", "rb", nullptr, &st);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(st.attributes, platform::ATTR_ARCHIVE | platform::ATTR_HIDDEN);
+  // A folder is refused, also when information is asked for.
+  FsResult why = platform::FS_OK;
+  EXPECT_EQ(platform::Open_PC_File("C:\\SUB", "rb", &why, &st), nullptr);
+  EXPECT_EQ(why, platform::FS_ACCESS_DENIED);
+}
+
 TEST_F(PcFs, OpenReportsWhyItFailed) {
   fs::create_directories(root_ / "c" / "folder");
   FsResult why = platform::FS_OK;
@@ -456,6 +495,14 @@ TEST(FileTimes, PackLocalTimeWithTwoSecondResolution) {
   EXPECT_FALSE(platform::Local_To_Epoch(2004, 13, 1, 0, 0, 0, &back));
   EXPECT_FALSE(platform::Local_To_Epoch(2004, 1, 1, 24, 0, 0, &back));
   EXPECT_TRUE(platform::Local_To_Epoch(2004, 2, 29, 23, 59, 59, &back));
+
+  // A change of TZ counts at once, also within the second of the last load.
+  ::setenv("TZ", "UTC0", 1);
+  platform::Pack_File_Time(t, &date, tm);
+  EXPECT_EQ(tm[2], 4);
+  ::setenv("TZ", "JST-9", 1);
+  platform::Pack_File_Time(t, &date, tm);
+  EXPECT_EQ(tm[2], 13);
 
   if (old)
     ::setenv("TZ", saved.c_str(), 1);

@@ -250,6 +250,55 @@ TEST(WindowHooks, QueueHookTellsTheOwnersLoopAboutPostsAndSendsFromOtherThreads)
   Pump_Messages();
 }
 
+// A send filter lets a send from another thread return at once as a
+// (rewritten) post, in its place in the queue; what it declines is sent as
+// before, and sends on the owner thread never reach it.
+TEST(WindowHooks, SendFilterTurnsChosenSendsIntoPostsInQueueOrder) {
+  Target t;
+  std::atomic<int> filtered{0};
+  t.Set_Send_Filter([&filtered](Message& m) {
+    ++filtered;
+    if (m.msg != WM_USER + 1) return false;
+    m.msg = WM_USER + 100;  // the copy the owner is to handle
+    m.lParam = m.lParam * 10;
+    return true;
+  });
+  std::atomic<bool> returned{false};
+  std::thread sender([&] {
+    EXPECT_TRUE(Post_Message(&t, WM_USER + 7, 0, 0));
+    EXPECT_TRUE(Send_Message(&t, WM_USER + 1, 0, 4));
+    EXPECT_TRUE(Send_Message(&t, WM_USER + 1, 0, 5));
+    returned = true;
+  });
+  sender.join();  // returned although the owner has not pumped
+  EXPECT_TRUE(returned.load());
+  EXPECT_TRUE(t.Seen().empty());
+  std::vector<platform::LPARAM> values;
+  t.hook = [&values](const Message& m) {
+    if (m.msg == WM_USER + 100) values.push_back(m.lParam);
+  };
+  EXPECT_EQ(Pump_Messages(), 3);
+  EXPECT_EQ(t.Seen(), (std::vector<unsigned>{WM_USER + 7, WM_USER + 100, WM_USER + 100}));
+  EXPECT_EQ(values, (std::vector<platform::LPARAM>{40, 50}));
+
+  // Declined: the sender waits for the owner as usual.
+  returned = false;
+  std::thread waiter([&] {
+    EXPECT_TRUE(Send_Message(&t, WM_USER + 2, 0, 0));
+    returned = true;
+  });
+  ASSERT_TRUE(Wait_Message(2000));
+  EXPECT_FALSE(returned.load());
+  EXPECT_EQ(Pump_Messages(), 1);
+  waiter.join();
+  EXPECT_EQ(filtered.load(), 3);
+  // On the owner thread a send is handled directly, unfiltered.
+  EXPECT_TRUE(Send_Message(&t, WM_USER + 1, 0, 0));
+  EXPECT_EQ(filtered.load(), 3);
+  EXPECT_EQ(t.Seen().back(), WM_USER + 1);
+  t.Set_Send_Filter({});
+}
+
 TEST(WindowHooks, PumpHookRunsOnTheCallingThreadOnlyAndNeverInsideItself) {
   int runs = 0;
   platform::Set_Pump_Hook([&runs] {

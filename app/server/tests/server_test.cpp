@@ -1,10 +1,13 @@
 // The headless server in this process: what it does when its link ends
-// by itself.
+// by itself, and how it takes the engines' status notifications.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "app/server/server.h"
 #include "app/tests/config_fixture.h"
@@ -63,6 +66,50 @@ TEST_F(ServerInProcess, OtherLinkCodesKeepTheServerRunning) {
   server.Request_Stop();
   EXPECT_EQ(server.Run(), SERVER_OK) << out.str();
   EXPECT_EQ(out.str().find("ended by itself"), std::string::npos) << out.str();
+}
+
+// An engine's synchronous notifications do not wait for the server's
+// thread, yet each is logged with the record as it was when it was sent,
+// not as the engine left it afterwards.
+TEST_F(ServerInProcess, StatusNotificationsReturnAtOnceAndKeepTheirOwnRecord) {
+  std::ostringstream out, err;
+  HeadlessServer server(out, err);
+  ServerConfig config;
+  config.watch_signals = false;
+  config.control_socket = (dir_ / "control.sock").string();
+  ASSERT_TRUE(server.Start(config, nullptr)) << err.str();
+  RS232_ROX engine;
+  engine.HTNumber = 3;
+  engine.PostStatus = 0;  // the synchronous notification of TCP/IP sessions
+  engine.SessionInfo.Session = 7;
+  std::atomic<bool> returned{false};
+  std::thread session([&engine, &returned] {
+    for (const char* file : {"FIRST.DAT", "SECOND.DAT"}) {
+      engine.Update_Status(7, file, 1, 0, 0, 0);
+      engine.Update_Status(7, file, 1, 100, 0, 0);
+    }
+    engine.Update_Status(7, nullptr, 0, 0, 0, 0);
+    returned = true;
+  });
+  // The notifications return although the server's thread does not run.
+  for (int i = 0; i < 500 && !returned.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(returned.load());
+  server.Request_Stop();
+  EXPECT_EQ(server.Run(), SERVER_OK);  // handles what waits, and any send still blocked
+  session.join();
+  const std::string log = out.str();
+  const std::size_t first = log.find("HT 3 session 7 sending FIRST.DAT started");
+  const std::size_t first_sent = log.find("sent FIRST.DAT:");
+  const std::size_t second = log.find("HT 3 session 7 sending SECOND.DAT started");
+  const std::size_t second_sent = log.find("sent SECOND.DAT:");
+  ASSERT_NE(first, std::string::npos) << log;
+  ASSERT_NE(first_sent, std::string::npos) << log;
+  ASSERT_NE(second, std::string::npos) << log;
+  ASSERT_NE(second_sent, std::string::npos) << log;
+  EXPECT_LT(first, first_sent);
+  EXPECT_LT(first_sent, second);
+  EXPECT_LT(second, second_sent);
+  EXPECT_EQ(log.find("failed at"), std::string::npos) << log;
 }
 
 }  // namespace
