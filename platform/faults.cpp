@@ -1,8 +1,13 @@
 // Fault injection counters and confinements (see faults.h).
 #include "platform/faults.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
 
 namespace platform::faults {
@@ -22,6 +27,8 @@ Slot g_slots[kKinds];
 std::atomic<bool> g_enabled{false};
 std::atomic<bool> g_children_refused{false};
 std::atomic<bool> g_confined{false};
+std::atomic<bool> g_peer_set{false};
+std::atomic<std::uint32_t> g_peer{0};  // network byte order
 std::mutex g_root_mutex;
 std::string g_root;  // guarded by g_root_mutex
 
@@ -39,6 +46,7 @@ void Fail_Nth(Call kind, unsigned long n, int error) {
 }
 
 void Reset() {
+  g_peer_set.store(false);
   for (Slot& s : g_slots) {
     s.fail_at.store(0);
     s.calls.store(0);
@@ -61,6 +69,32 @@ bool Should_Fail(Call kind) {
   s.fired.store(true);
   errno = s.error.load();
   return true;
+}
+
+bool Only_Peer(const std::string& peer) {
+  if (peer.empty()) {
+    g_peer_set.store(false);
+    return true;
+  }
+  in_addr a{};
+  if (inet_pton(AF_INET, peer.c_str(), &a) != 1) return false;
+  g_peer.store(a.s_addr);
+  g_peer_set.store(true);
+  return true;
+}
+
+bool Should_Fail_Socket(Call kind, int s) {
+  if (!g_enabled.load(std::memory_order_relaxed)) return false;
+  if (g_peer_set.load()) {
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    const int saved = errno;
+    const bool ours = getpeername(s, reinterpret_cast<sockaddr*>(&a), &n) == 0 && a.sin_family == AF_INET &&
+                      a.sin_addr.s_addr == g_peer.load();
+    errno = saved;
+    if (!ours) return false;
+  }
+  return Should_Fail(kind);
 }
 
 void Confine_Paths(const std::string& root) {

@@ -43,6 +43,16 @@ bool Enabled();
 // errno is then set to the armed error.
 bool Should_Fail(Call kind);
 
+// Limits the socket kinds (kSend, kRecv) to connections whose peer is the
+// IPv4 address peer (dotted, e.g. "127.0.0.5"), so that one station's
+// connection fails while the others in the same process go on; calls on
+// other sockets are neither counted nor failed. Empty: every socket.
+// Returns false for a peer that is not a dotted IPv4 address.
+bool Only_Peer(const std::string& peer);
+// For platform/ only: Should_Fail for a socket call on socket s (a call on a
+// socket of another peer counts nothing).
+bool Should_Fail_Socket(Call kind, int s);
+
 // Limits native paths resolved from PC paths to root and what lies below it
 // (lexically: a path with a ".." component is refused too); PC paths outside
 // it resolve as an unmapped drive. An empty root lifts the limit.

@@ -294,7 +294,7 @@ int Socket_Set_No_Delay(int s) {
 }
 
 long Socket_Send(int s, const void* data, std::size_t n) {
-  if (faults::Should_Fail(faults::Call::kSend)) return Fail();
+  if (faults::Should_Fail_Socket(faults::Call::kSend, s)) return Fail();
   for (;;) {
     ssize_t r = send(s, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r >= 0) return static_cast<long>(r);
@@ -305,7 +305,7 @@ long Socket_Send(int s, const void* data, std::size_t n) {
 }
 
 long Socket_Recv(int s, void* data, std::size_t n) {
-  if (faults::Should_Fail(faults::Call::kRecv)) return Fail();
+  if (faults::Should_Fail_Socket(faults::Call::kRecv, s)) return Fail();
   for (;;) {
     ssize_t r = recv(s, data, n, MSG_DONTWAIT);
     if (r >= 0) return static_cast<long>(r);
@@ -316,6 +316,7 @@ long Socket_Recv(int s, void* data, std::size_t n) {
 }
 
 long Socket_Recv_Within(int s, void* data, std::size_t n, int timeout_ms, int* timeout_set_ms) {
+  if (faults::Should_Fail_Socket(faults::Call::kRecv, s)) return Fail();
   if (timeout_ms < 1) timeout_ms = 1;
   if (*timeout_set_ms != timeout_ms) {
     timeval tv{};

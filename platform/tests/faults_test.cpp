@@ -18,6 +18,8 @@
 
 #include "platform/pcfs.h"
 #include "platform/process.h"
+#include "platform/socket.h"
+#include "platform/clock.h"
 
 namespace fs = std::filesystem;
 
@@ -171,6 +173,51 @@ TEST_F(Faults, RefusedChildProgramsDoNotStart) {
   platform::faults::Refuse_Child_Programs(false);
   EXPECT_TRUE(platform::Run_Child("true", &code));
   EXPECT_EQ(code, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A connection from source to a listener on 127.0.0.1: {client, accepted}.
+std::pair<int, int> Connected_Pair(int listener, std::uint16_t port, const char* source) {
+  const int c = platform::Tcp_Socket_Open();
+  EXPECT_EQ(platform::Socket_Connect(c, "127.0.0.1", port, source, 2000), platform::SOCKET_OK);
+  int a = platform::SOCKET_WOULD_BLOCK;
+  for (int i = 0; i < 200 && a == platform::SOCKET_WOULD_BLOCK; ++i) {
+    a = platform::Socket_Accept(listener, nullptr, 0);
+    if (a == platform::SOCKET_WOULD_BLOCK) platform::Sleep_Ms(5);
+  }
+  EXPECT_GT(a, 0);
+  return {c, a};
+}
+
+TEST(SocketFaults, OnlyThePeerNamedCountsAndFails) {
+  const int listener = platform::Tcp_Socket_Open();
+  ASSERT_EQ(platform::Socket_Bind(listener, "127.0.0.1", 0), platform::SOCKET_OK);
+  ASSERT_EQ(platform::Socket_Listen(listener, 4), platform::SOCKET_OK);
+  const std::uint16_t port = platform::Socket_Local_Port(listener);
+  const auto [c5, a5] = Connected_Pair(listener, port, "127.0.0.5");
+  const auto [c6, a6] = Connected_Pair(listener, port, "127.0.0.6");
+  EXPECT_FALSE(platform::faults::Only_Peer("127.0.0"));
+  ASSERT_TRUE(platform::faults::Only_Peer("127.0.0.5"));
+  platform::faults::Enable(true);
+  platform::faults::Fail_Nth(Call::kSend, 2, EPIPE);
+  const char byte = 'x';
+  EXPECT_EQ(platform::Socket_Send(a6, &byte, 1), 1);  // another peer: not counted
+  EXPECT_EQ(platform::Socket_Send(a5, &byte, 1), 1);
+  EXPECT_EQ(platform::Socket_Send(a6, &byte, 1), 1);
+  EXPECT_LT(platform::Socket_Send(a5, &byte, 1), 0);
+  EXPECT_TRUE(platform::faults::Fired(Call::kSend));
+  EXPECT_EQ(platform::faults::Calls(Call::kSend), 2u);
+  // Reset lifts the peer limit.
+  platform::faults::Reset();
+  platform::faults::Fail_Nth(Call::kRecv, 1, ECONNRESET);
+  char got = 0;
+  EXPECT_LT(platform::Socket_Recv(c6, &got, 1), 0);
+  platform::faults::Reset();
+  platform::faults::Enable(false);
+  for (int s : {c5, a5, c6, a6, listener}) platform::Socket_Close(s);
 }
 
 }  // namespace
