@@ -70,53 +70,53 @@ CommandScreen::CommandScreen(FormHost& host, FormMessage message, QWidget* paren
     return chosen;
   };
 
-  command_ = Named(new QComboBox, 1011);
-  for (const char* name : kFormCommandNames) command_->addItem(QString::fromLatin1(name));
-  drive_ = Named(new QComboBox, 1012);
-  for (int i = 0; i < 26; ++i) drive_->addItem(Q(Drive_Text(i)));
-  size_ = Named(new QLineEdit, 1013);
-  date_ = Named(new QLineEdit, 1015);
-  date_->setMaxLength(10);
-  time_ = Named(new QLineEdit, 1016);
-  time_->setMaxLength(8);
-  hidden_ = Named(new QCheckBox(QStringLiteral("&Hidden")), 1021);
-  archive_ = Named(new QCheckBox(QStringLiteral("&Archive")), 1022);
-  read_only_ = Named(new QCheckBox(QStringLiteral("Read-&only")), 1023);
-  system_ = Named(new QCheckBox(QStringLiteral("S&ystem")), 1024);
-  overwrite_ = Named(new QCheckBox(QStringLiteral("O&verwrite")), 1025);
-  recursive_ = Named(new QCheckBox(QStringLiteral("&Recursive")), 1026);
-  update_ = Named(new QCheckBox(QStringLiteral("&Update")), 1027);
-  first_ = Named(new QPlainTextEdit, 1028);
-  first_->setTabChangesFocus(true);
-  first_->setFixedHeight(first_->fontMetrics().lineSpacing() * 3 + 12);
-  browse_ = Named(new QPushButton(QStringLiteral("&Browse")), 1029);
-  second_ = Named(new QLineEdit, 1030);
+  f_.command = Named(new QComboBox, 1011);
+  for (const char* name : kFormCommandNames) f_.command->addItem(QString::fromLatin1(name));
+  f_.drive = Named(new QComboBox, 1012);
+  for (int i = 0; i < 26; ++i) f_.drive->addItem(Q(Drive_Text(i)));
+  f_.size = Named(new QLineEdit, 1013);
+  f_.date = Named(new QLineEdit, 1015);
+  f_.date->setMaxLength(10);
+  f_.time = Named(new QLineEdit, 1016);
+  f_.time->setMaxLength(8);
+  f_.hidden = Named(new QCheckBox(QStringLiteral("&Hidden")), 1021);
+  f_.archive = Named(new QCheckBox(QStringLiteral("&Archive")), 1022);
+  f_.read_only = Named(new QCheckBox(QStringLiteral("Read-&only")), 1023);
+  f_.system = Named(new QCheckBox(QStringLiteral("S&ystem")), 1024);
+  f_.overwrite = Named(new QCheckBox(QStringLiteral("O&verwrite")), 1025);
+  f_.recursive = Named(new QCheckBox(QStringLiteral("&Recursive")), 1026);
+  f_.update = Named(new QCheckBox(QStringLiteral("&Update")), 1027);
+  f_.first_text = Named(new QPlainTextEdit, 1028);
+  f_.first_text->setTabChangesFocus(true);
+  f_.first_text->setFixedHeight(f_.first_text->fontMetrics().lineSpacing() * 3 + 12);
+  f_.browse = Named(new QPushButton(QStringLiteral("&Browse")), 1029);
+  f_.second = Named(new QLineEdit, 1030);
   single_ = Named(new QRadioButton(QStringLiteral("S&ingle")), 1036);
   batch_ = Named(new QRadioButton(QStringLiteral("Ba&tch")), 1037);
-  first_label_ = Named(new QLabel, 1072);
-  second_label_ = Named(new QLabel, 1085);
-  first_label_->setBuddy(first_);
-  second_label_->setBuddy(second_);
-  drive_label_ = new QLabel(QStringLiteral("&Drive"));
-  drive_label_->setBuddy(drive_);
-  size_label_ = new QLabel(QStringLiteral("Si&ze"));
-  size_label_->setBuddy(size_);
-  date_label_ = new QLabel(QStringLiteral("Dat&e"));
-  date_label_->setBuddy(date_);
-  time_label_ = new QLabel(QStringLiteral("Ti&me"));
-  time_label_->setBuddy(time_);
+  f_.first_label = Named(new QLabel, 1072);
+  f_.second_label = Named(new QLabel, 1085);
+  f_.first_label->setBuddy(f_.first_text);
+  f_.second_label->setBuddy(f_.second);
+  f_.drive_label = new QLabel(QStringLiteral("&Drive"));
+  f_.drive_label->setBuddy(f_.drive);
+  f_.size_label = new QLabel(QStringLiteral("Si&ze"));
+  f_.size_label->setBuddy(f_.size);
+  f_.date_label = new QLabel(QStringLiteral("Dat&e"));
+  f_.date_label->setBuddy(f_.date);
+  f_.time_label = new QLabel(QStringLiteral("Ti&me"));
+  f_.time_label->setBuddy(f_.time);
 
-  options_ = new QGroupBox(QStringLiteral("Options"));
-  auto* options_layout = new QVBoxLayout(options_);
-  options_layout->addWidget(overwrite_);
-  options_layout->addWidget(recursive_);
-  options_layout->addWidget(update_);
-  attrib_ = new QGroupBox(QStringLiteral("Attrib"));
-  auto* attrib_layout = new QGridLayout(attrib_);
-  attrib_layout->addWidget(hidden_, 0, 0);
-  attrib_layout->addWidget(archive_, 0, 1);
-  attrib_layout->addWidget(read_only_, 1, 0);
-  attrib_layout->addWidget(system_, 1, 1);
+  f_.options = new QGroupBox(QStringLiteral("Options"));
+  auto* options_layout = new QVBoxLayout(f_.options);
+  options_layout->addWidget(f_.overwrite);
+  options_layout->addWidget(f_.recursive);
+  options_layout->addWidget(f_.update);
+  f_.attrib = new QGroupBox(QStringLiteral("Attrib"));
+  auto* attrib_layout = new QGridLayout(f_.attrib);
+  attrib_layout->addWidget(f_.hidden, 0, 0);
+  attrib_layout->addWidget(f_.archive, 0, 1);
+  attrib_layout->addWidget(f_.read_only, 1, 0);
+  attrib_layout->addWidget(f_.system, 1, 1);
 
   auto* mode = new QGroupBox(QStringLiteral("Mode"));
   auto* mode_layout = new QHBoxLayout(mode);
@@ -127,29 +127,29 @@ CommandScreen::CommandScreen(FormHost& host, FormMessage message, QWidget* paren
   mode_group->addButton(batch_);
 
   auto* form = new QFormLayout;
-  form->addRow(new QLabel(QStringLiteral("&Command")), command_);
-  qobject_cast<QLabel*>(form->labelForField(command_))->setBuddy(command_);
+  form->addRow(new QLabel(QStringLiteral("&Command")), f_.command);
+  qobject_cast<QLabel*>(form->labelForField(f_.command))->setBuddy(f_.command);
   auto* drive_size = new QHBoxLayout;
-  drive_size->addWidget(drive_);
+  drive_size->addWidget(f_.drive);
   drive_size->addSpacing(12);
-  drive_size->addWidget(size_label_);
-  drive_size->addWidget(size_);
-  form->addRow(drive_label_, drive_size);
+  drive_size->addWidget(f_.size_label);
+  drive_size->addWidget(f_.size);
+  form->addRow(f_.drive_label, drive_size);
   auto* date_time = new QHBoxLayout;
-  date_time->addWidget(date_);
+  date_time->addWidget(f_.date);
   date_time->addSpacing(12);
-  date_time->addWidget(time_label_);
-  date_time->addWidget(time_);
-  form->addRow(date_label_, date_time);
+  date_time->addWidget(f_.time_label);
+  date_time->addWidget(f_.time);
+  form->addRow(f_.date_label, date_time);
   auto* files = new QHBoxLayout;
-  files->addWidget(first_, 1);
-  files->addWidget(browse_, 0, Qt::AlignTop);
-  form->addRow(first_label_, files);
-  form->addRow(second_label_, second_);
+  files->addWidget(f_.first_text, 1);
+  files->addWidget(f_.browse, 0, Qt::AlignTop);
+  form->addRow(f_.first_label, files);
+  form->addRow(f_.second_label, f_.second);
 
   auto* groups = new QHBoxLayout;
-  groups->addWidget(options_);
-  groups->addWidget(attrib_);
+  groups->addWidget(f_.options);
+  groups->addWidget(f_.attrib);
   groups->addWidget(mode);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -162,8 +162,8 @@ CommandScreen::CommandScreen(FormHost& host, FormMessage message, QWidget* paren
   layout->addWidget(buttons);
   setMinimumWidth(520);
 
-  connect(command_, &QComboBox::currentIndexChanged, this, &CommandScreen::Command_Changed);
-  connect(browse_, &QPushButton::clicked, this, &CommandScreen::Browse);
+  connect(f_.command, &QComboBox::currentIndexChanged, this, &CommandScreen::Command_Changed);
+  connect(f_.browse, &QPushButton::clicked, this, &CommandScreen::Browse);
 
   // Opening: the initial values, then Send's rules.
   Show_Values(Initial_Form_Values());
@@ -171,45 +171,13 @@ CommandScreen::CommandScreen(FormHost& host, FormMessage message, QWidget* paren
 }
 
 FormValues CommandScreen::Values() const {
-  FormValues v;
-  v.command = command_->currentIndex();
-  v.drive = drive_->currentIndex();
-  v.size = size_->text().toStdString();
-  v.date = date_->text().toStdString();
-  v.time = time_->text().toStdString();
-  v.hidden = hidden_->isChecked();
-  v.archive = archive_->isChecked();
-  v.read_only = read_only_->isChecked();
-  v.system = system_->isChecked();
-  v.overwrite = overwrite_->isChecked();
-  v.recursive = recursive_->isChecked();
-  v.update = update_->isChecked();
-  QString first = first_->toPlainText();
-  first.replace(QLatin1String("\r\n"), QLatin1String(" "));
-  first.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  first.replace(QLatin1Char('\r'), QLatin1Char(' '));
-  v.first = first.toStdString();
-  v.second = second_->text().toStdString();
+  FormValues v = f_.Read();
   v.single = single_->isChecked();
   return v;
 }
 
 void CommandScreen::Show_Values(const FormValues& v) {
-  const QSignalBlocker block(command_);
-  command_->setCurrentIndex(v.command);
-  drive_->setCurrentIndex(v.drive);
-  size_->setText(Q(v.size));
-  date_->setText(Q(v.date));
-  time_->setText(Q(v.time));
-  hidden_->setChecked(v.hidden);
-  archive_->setChecked(v.archive);
-  read_only_->setChecked(v.read_only);
-  system_->setChecked(v.system);
-  overwrite_->setChecked(v.overwrite);
-  recursive_->setChecked(v.recursive);
-  update_->setChecked(v.update);
-  first_->setPlainText(Q(v.first));
-  second_->setText(Q(v.second));
+  f_.Show(v);
   single_->setChecked(v.single);
   batch_->setChecked(!v.single);
 }
@@ -219,38 +187,15 @@ void CommandScreen::Command_Changed(int command) {
   Apply_Command_Change(v, command, false);
   Show_Values(v);
   const FormRules r = Rules_For(v.command, false);
-  first_->setEnabled(r.first);
-  first_label_->setEnabled(r.first);
-  browse_->setEnabled(r.browse);
-  second_->setEnabled(r.second);
-  second_label_->setEnabled(r.second);
-  first_label_->setText(QString::fromLatin1(r.first_label));
-  second_label_->setText(QString::fromLatin1(r.second_label));
-  options_->setEnabled(r.options);
-  overwrite_->setEnabled(r.overwrite);
-  recursive_->setEnabled(r.recursive);
-  update_->setEnabled(r.update);
-  attrib_->setEnabled(r.attrib);
-  for (QCheckBox* box : {hidden_, archive_, read_only_, system_}) box->setEnabled(r.attrib);
-  size_->setEnabled(r.size);
-  size_label_->setEnabled(r.size);
-  drive_->setEnabled(r.drive);
-  drive_label_->setEnabled(r.drive);
-  date_->setEnabled(r.date_time);
-  date_label_->setEnabled(r.date_time);
-  time_->setEnabled(r.date_time);
-  time_label_->setEnabled(r.date_time);
+  f_.Apply(r);
   single_->setEnabled(r.single_enabled);
   batch_->setEnabled(r.batch_enabled);
 }
 
 void CommandScreen::Browse() {
-  const QStringList chosen = chooser_(this);
-  if (chosen.isEmpty()) return;
-  std::string field = first_->toPlainText().toStdString();
-  for (const QString& path : chosen) field = Append_Browsed_Path(field, path.toStdString());
-  first_->setPlainText(Q(field));
-  first_->verticalScrollBar()->setValue(first_->verticalScrollBar()->maximum());
+  std::vector<std::string> paths;
+  for (const QString& path : chooser_(this)) paths.push_back(path.toStdString());
+  f_.Append_Paths(paths);
 }
 
 void CommandScreen::accept() {

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/gui/forms/command_form.h"
+#include "app/gui/forms/form_fields.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -80,29 +81,7 @@ class CommandScreen : public QDialog {
   FormHost& host_;
   FormMessage message_;
   BrowseChooser chooser_;
-  QComboBox* command_;
-  QComboBox* drive_;
-  QLabel* drive_label_;
-  QLineEdit* size_;
-  QLabel* size_label_;
-  QLineEdit* date_;
-  QLabel* date_label_;
-  QLineEdit* time_;
-  QLabel* time_label_;
-  QGroupBox* options_;
-  QGroupBox* attrib_;
-  QCheckBox* hidden_;
-  QCheckBox* archive_;
-  QCheckBox* read_only_;
-  QCheckBox* system_;
-  QCheckBox* overwrite_;
-  QCheckBox* recursive_;
-  QCheckBox* update_;
-  QLabel* first_label_;
-  QPlainTextEdit* first_;
-  QPushButton* browse_;
-  QLabel* second_label_;
-  QLineEdit* second_;
+  FormFields f_;
   QRadioButton* single_;
   QRadioButton* batch_;
 };

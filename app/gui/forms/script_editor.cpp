@@ -113,44 +113,44 @@ ScriptEditor::ScriptEditor(QWidget* parent) : QDialog(parent) {
 }
 
 void ScriptEditor::Build() {
-  command_ = new QComboBox;
-  command_->setObjectName("ctl1038");
-  for (const char* name : kFormCommandNames) command_->addItem(QString::fromUtf8(name));
-  drive_ = new QComboBox;
-  drive_->setObjectName("ctl1045");
-  for (int i = 0; i < 26; ++i) drive_->addItem(QString::fromStdString(Drive_Text(i)));
-  size_ = Edit(1046);
-  date_ = Edit(1039, 10);
-  time_ = Edit(1044, 8);
-  size_label_ = new QLabel("Size");
-  drive_label_ = new QLabel("Drive");
-  date_label_ = new QLabel("Date");
-  time_label_ = new QLabel("Time");
+  f_.command = new QComboBox;
+  f_.command->setObjectName("ctl1038");
+  for (const char* name : kFormCommandNames) f_.command->addItem(QString::fromUtf8(name));
+  f_.drive = new QComboBox;
+  f_.drive->setObjectName("ctl1045");
+  for (int i = 0; i < 26; ++i) f_.drive->addItem(QString::fromStdString(Drive_Text(i)));
+  f_.size = Edit(1046);
+  f_.date = Edit(1039, 10);
+  f_.time = Edit(1044, 8);
+  f_.size_label = new QLabel("Size");
+  f_.drive_label = new QLabel("Drive");
+  f_.date_label = new QLabel("Date");
+  f_.time_label = new QLabel("Time");
 
-  attrib_ = new QGroupBox("Attrib");
-  attrib_->setObjectName("attribGroup");
-  hidden_ = Check_Box("Hidden", 1040);
-  archive_ = Check_Box("Archive", 1041);
-  read_only_ = Check_Box("Read-only", 1042);
-  system_ = Check_Box("System", 1043);
-  auto* attrib_layout = new QVBoxLayout(attrib_);
-  for (QCheckBox* b : {hidden_, archive_, read_only_, system_}) attrib_layout->addWidget(b);
+  f_.attrib = new QGroupBox("Attrib");
+  f_.attrib->setObjectName("attribGroup");
+  f_.hidden = Check_Box("Hidden", 1040);
+  f_.archive = Check_Box("Archive", 1041);
+  f_.read_only = Check_Box("Read-only", 1042);
+  f_.system = Check_Box("System", 1043);
+  auto* attrib_layout = new QVBoxLayout(f_.attrib);
+  for (QCheckBox* b : {f_.hidden, f_.archive, f_.read_only, f_.system}) attrib_layout->addWidget(b);
 
-  options_ = new QGroupBox("Options");
-  options_->setObjectName("optionsGroup");
-  overwrite_ = Check_Box("Overwrite", 1047);
-  recursive_ = Check_Box("Recursive", 1048);
-  update_ = Check_Box("Update", 1049);
-  auto* options_layout = new QVBoxLayout(options_);
-  for (QCheckBox* b : {overwrite_, recursive_, update_}) options_layout->addWidget(b);
+  f_.options = new QGroupBox("Options");
+  f_.options->setObjectName("optionsGroup");
+  f_.overwrite = Check_Box("Overwrite", 1047);
+  f_.recursive = Check_Box("Recursive", 1048);
+  f_.update = Check_Box("Update", 1049);
+  auto* options_layout = new QVBoxLayout(f_.options);
+  for (QCheckBox* b : {f_.overwrite, f_.recursive, f_.update}) options_layout->addWidget(b);
 
-  first_label_ = new QLabel;
-  first_label_->setObjectName("firstLabel");
-  second_label_ = new QLabel;
-  second_label_->setObjectName("secondLabel");
-  first_ = Edit(1051);
-  second_ = Edit(1052);
-  browse_ = Button("&Browse", 1050);
+  f_.first_label = new QLabel;
+  f_.first_label->setObjectName("firstLabel");
+  f_.second_label = new QLabel;
+  f_.second_label->setObjectName("secondLabel");
+  f_.first_line = Edit(1051);
+  f_.second = Edit(1052);
+  f_.browse = Button("&Browse", 1050);
 
   text_ = new QPlainTextEdit;
   text_->setObjectName("ctl1031");
@@ -165,24 +165,24 @@ void ScriptEditor::Build() {
 
   auto* form = new QGridLayout;
   form->addWidget(new QLabel("Command"), 0, 0);
-  form->addWidget(command_, 0, 1);
-  form->addWidget(drive_label_, 0, 2);
-  form->addWidget(drive_, 0, 3);
-  form->addWidget(size_label_, 1, 0);
-  form->addWidget(size_, 1, 1);
-  form->addWidget(date_label_, 1, 2);
-  form->addWidget(date_, 1, 3);
-  form->addWidget(time_label_, 2, 2);
-  form->addWidget(time_, 2, 3);
+  form->addWidget(f_.command, 0, 1);
+  form->addWidget(f_.drive_label, 0, 2);
+  form->addWidget(f_.drive, 0, 3);
+  form->addWidget(f_.size_label, 1, 0);
+  form->addWidget(f_.size, 1, 1);
+  form->addWidget(f_.date_label, 1, 2);
+  form->addWidget(f_.date, 1, 3);
+  form->addWidget(f_.time_label, 2, 2);
+  form->addWidget(f_.time, 2, 3);
   auto* boxes = new QHBoxLayout;
-  boxes->addWidget(attrib_);
-  boxes->addWidget(options_);
+  boxes->addWidget(f_.attrib);
+  boxes->addWidget(f_.options);
   auto* fields = new QGridLayout;
-  fields->addWidget(first_label_, 0, 0);
-  fields->addWidget(first_, 0, 1);
-  fields->addWidget(browse_, 0, 2);
-  fields->addWidget(second_label_, 1, 0);
-  fields->addWidget(second_, 1, 1);
+  fields->addWidget(f_.first_label, 0, 0);
+  fields->addWidget(f_.first_line, 0, 1);
+  fields->addWidget(f_.browse, 0, 2);
+  fields->addWidget(f_.second_label, 1, 0);
+  fields->addWidget(f_.second, 1, 1);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {add, combine, save, save_as, exit}) buttons->addWidget(b);
 
@@ -208,10 +208,10 @@ void ScriptEditor::Build() {
   layout->addWidget(text_, 1);
   layout->addLayout(buttons);
 
-  connect(command_, &QComboBox::activated, this, &ScriptEditor::Command_Changed);
+  connect(f_.command, &QComboBox::activated, this, &ScriptEditor::Command_Changed);
   connect(add, &QPushButton::clicked, this, &ScriptEditor::Add);
   connect(combine, &QPushButton::clicked, this, &ScriptEditor::Combine);
-  connect(browse_, &QPushButton::clicked, this, &ScriptEditor::Browse);
+  connect(f_.browse, &QPushButton::clicked, this, &ScriptEditor::Browse);
   connect(save, &QPushButton::clicked, this, [this] { Save(false); });
   connect(save_as, &QPushButton::clicked, this, [this] { Save(true); });
   connect(exit, &QPushButton::clicked, this, &ScriptEditor::reject);
@@ -219,63 +219,11 @@ void ScriptEditor::Build() {
 }
 
 void ScriptEditor::Show_Values(const FormValues& v) {
-  const FormRules r = Rules_For(v.command, true);
-  command_->setCurrentIndex(v.command);
-  drive_->setCurrentIndex(v.drive);
-  size_->setText(QString::fromStdString(v.size));
-  date_->setText(QString::fromStdString(v.date));
-  time_->setText(QString::fromStdString(v.time));
-  hidden_->setChecked(v.hidden);
-  archive_->setChecked(v.archive);
-  read_only_->setChecked(v.read_only);
-  system_->setChecked(v.system);
-  overwrite_->setChecked(v.overwrite);
-  recursive_->setChecked(v.recursive);
-  update_->setChecked(v.update);
-  first_->setText(QString::fromStdString(v.first));
-  second_->setText(QString::fromStdString(v.second));
-
-  first_label_->setText(r.first_label);
-  second_label_->setText(r.second_label);
-  first_->setEnabled(r.first);
-  first_label_->setEnabled(r.first);
-  browse_->setEnabled(r.browse);
-  second_->setEnabled(r.second);
-  second_label_->setEnabled(r.second);
-  options_->setEnabled(r.options);
-  overwrite_->setEnabled(r.overwrite);
-  recursive_->setEnabled(r.recursive);
-  update_->setEnabled(r.update);
-  attrib_->setEnabled(r.attrib);
-  for (QCheckBox* b : {hidden_, archive_, read_only_, system_}) b->setEnabled(r.attrib);
-  size_->setEnabled(r.size);
-  size_label_->setEnabled(r.size);
-  drive_->setEnabled(r.drive);
-  drive_label_->setEnabled(r.drive);
-  date_->setEnabled(r.date_time);
-  date_label_->setEnabled(r.date_time);
-  time_->setEnabled(r.date_time);
-  time_label_->setEnabled(r.date_time);
+  f_.Show(v);
+  f_.Apply(Rules_For(v.command, true));
 }
 
-FormValues ScriptEditor::Values() const {
-  FormValues v;
-  v.command = command_->currentIndex();
-  v.drive = drive_->currentIndex();
-  v.size = size_->text().toStdString();
-  v.date = date_->text().toStdString();
-  v.time = time_->text().toStdString();
-  v.hidden = hidden_->isChecked();
-  v.archive = archive_->isChecked();
-  v.read_only = read_only_->isChecked();
-  v.system = system_->isChecked();
-  v.overwrite = overwrite_->isChecked();
-  v.recursive = recursive_->isChecked();
-  v.update = update_->isChecked();
-  v.first = first_->text().toStdString();
-  v.second = second_->text().toStdString();
-  return v;
-}
+FormValues ScriptEditor::Values() const { return f_.Read(); }
 
 void ScriptEditor::Command_Changed(int command) {
   FormValues v = Values();
@@ -311,8 +259,7 @@ void ScriptEditor::Browse() {
   if (!Script_Work_Dir(&work)) work.clear();
   const std::string path = Choose(this, ScriptFileDialog::kBrowse, work);
   if (path.empty()) return;
-  first_->setText(QString::fromStdString(Append_Browsed_Path(first_->text().toStdString(), path)));
-  first_->setCursorPosition(first_->text().size());
+  f_.Append_Paths({path});
 }
 
 bool ScriptEditor::Save(bool as_new) {

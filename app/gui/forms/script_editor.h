@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/gui/forms/command_form.h"
+#include "app/gui/forms/form_fields.h"
 
 class QCheckBox;
 class QComboBox;
@@ -85,29 +86,7 @@ class ScriptEditor : public QDialog {
   void Load(const std::string& path, const std::string& script_text);
   void Edit_Action(int which);
 
-  QComboBox* command_ = nullptr;
-  QComboBox* drive_ = nullptr;
-  QLineEdit* size_ = nullptr;
-  QLineEdit* date_ = nullptr;
-  QLineEdit* time_ = nullptr;
-  QGroupBox* attrib_ = nullptr;
-  QCheckBox* hidden_ = nullptr;
-  QCheckBox* archive_ = nullptr;
-  QCheckBox* read_only_ = nullptr;
-  QCheckBox* system_ = nullptr;
-  QGroupBox* options_ = nullptr;
-  QCheckBox* overwrite_ = nullptr;
-  QCheckBox* recursive_ = nullptr;
-  QCheckBox* update_ = nullptr;
-  QLabel* size_label_ = nullptr;
-  QLabel* drive_label_ = nullptr;
-  QLabel* date_label_ = nullptr;
-  QLabel* time_label_ = nullptr;
-  QLabel* first_label_ = nullptr;
-  QLabel* second_label_ = nullptr;
-  QLineEdit* first_ = nullptr;
-  QPushButton* browse_ = nullptr;
-  QLineEdit* second_ = nullptr;
+  FormFields f_;
   QPlainTextEdit* text_ = nullptr;
   std::string path_;
 };
