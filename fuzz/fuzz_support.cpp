@@ -1,11 +1,31 @@
 #include "fuzz/fuzz_support.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <system_error>
 
 namespace fuzz {
+
+bool Socket_Pair_Holding(const std::uint8_t* data, std::size_t size, int fds[2]) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return false;
+  int buf = 1 << 20;
+  for (int i = 0; i < 2; ++i) {
+    ::setsockopt(fds[i], SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf);
+    ::setsockopt(fds[i], SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
+  }
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fds[0], data + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 
 namespace fs = std::filesystem;
 

@@ -34,6 +34,11 @@ const std::string& Scratch_Folder();
 // Removes everything inside the scratch folder (the folder stays).
 void Empty_Scratch_Folder();
 
+// A local stream socket pair (fds[0], fds[1]) with bytes already sent from
+// fds[0] to fds[1]; the buffers are made large enough for 60000 bytes, so
+// everything is queued before anyone reads. False when no pair could be made.
+bool Socket_Pair_Holding(const std::uint8_t* data, std::size_t size, int fds[2]);
+
 // A reader over the input: takes bytes from the front, zeros once it is empty.
 class Input {
  public:

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "tcpip/internal.h"
 
 using namespace netport;
@@ -18,16 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The whole input must fit into the socket's buffer before anyone reads.
   if (size < 1 || size > 60000) return 0;
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
-  int buf = 1 << 20;
-  ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf);
-  ::setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
-  std::size_t done = 1;
-  while (done < size) {
-    const ssize_t n = ::write(fds[0], data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  if (!fuzz::Socket_Pair_Holding(data + 1, size - 1, fds)) return 0;
   ::close(fds[0]);
 
   g_settings.tcp_timeout.store(1);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz/fuzz_support.h"
 #include "tcpip/internal.h"
 #include "tcpip/netport.h"
 
@@ -20,18 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The whole input must fit into the socket's buffer before anyone reads.
   if (size < 1 || size > 60000) return 0;
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
-  int buf = 1 << 20;
-  ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf);
-  ::setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
-  ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf);
-  ::setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
-  std::size_t done = 1;
-  while (done < size) {
-    const ssize_t n = ::write(fds[0], data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  if (!fuzz::Socket_Pair_Holding(data + 1, size - 1, fds)) return 0;
   // The far end reads on (what the PC sends stays in its buffer) but sends
   // nothing more.
   ::shutdown(fds[0], SHUT_WR);
