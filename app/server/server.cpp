@@ -116,6 +116,9 @@ void HeadlessServer::On_Link_Event(const LinkEvent& e, void* self) {
   fields.emplace_back("ht", std::int64_t{e.ht});
   fields.emplace_back("session", std::int64_t{e.session});
   const std::string head = "HT " + std::to_string(e.ht) + " session " + std::to_string(e.session) + " ";
+  // Status notifications are handled after the fact, when the flags may
+  // already say something else; a connection's coming and going counts too.
+  platform::Post_Message(server, WM_SERVER_STATIONS_CHANGED, 0, 0);
   if (e.kind == LINK_EVENT_CONNECTED) {
     server->Note(LOG_PRIORITY_INFO, "connect", head + "connected from " + peer, fields);
     return;
@@ -561,6 +564,9 @@ void HeadlessServer::Handle(const platform::Message& m) {
       On_Status(m.wParam, m.lParam, info);
       break;
     }
+    case WM_SERVER_STATIONS_CHANGED:
+      Notify_Status(false);
+      break;
     case WM_SERVER_STATUS_COPY: {
       StatusCopy copy{};
       {

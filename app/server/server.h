@@ -162,3 +162,6 @@ class HeadlessServer : public platform::MessageTarget, public DataCopyHost {
 constexpr platform::UINT WM_SERVER_SIGNAL = platform::WM_USER + 80;
 constexpr platform::UINT WM_SERVER_STOP = platform::WM_USER + 81;
 constexpr platform::UINT WM_SERVER_STATUS_COPY = platform::WM_USER + 82;
+// A station connected or went: the service manager's STATUS= is brought up
+// to date on the server's thread.
+constexpr platform::UINT WM_SERVER_STATIONS_CHANGED = platform::WM_USER + 83;

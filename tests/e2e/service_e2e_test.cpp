@@ -122,7 +122,8 @@ TEST(ServiceE2E, TellsTheServiceManagerReadyReloadingStatusAndStopping) {
   // A station that connects and waits for a command shows in STATUS=.
   Ht ht(dir, "ht3");
   ASSERT_TRUE(ht.Start(port, "127.0.0.3", {"--do", "session e2e", "--do", "sleep 3000"}));
-  EXPECT_TRUE(manager.Wait_For("STATUS=1 station(s) connected", 20000)) << manager.Seen();
+  EXPECT_TRUE(manager.Wait_For("STATUS=1 station(s) connected", 20000))
+      << manager.Seen() << "\n" << server.Out() << ht.Out();
   ht.Wait(30000);
 
   ASSERT_TRUE(server.Signal(SIGHUP));
