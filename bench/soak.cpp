@@ -183,6 +183,11 @@ class Soak {
   void Start_Next(Station& s);
   void Start_Session(Station& s);
   void Start_Drop(Station& s);
+  // The terminal settings every session of s shares.
+  HtsimSpec Spec_For(const Station& s) const;
+  // Starts s's terminal on spec; false (the station failed, retried in a
+  // second) when it cannot start.
+  bool Launch(Station& s, const HtsimSpec& spec);
   void Noise(Station& s);
   void Finish(Station& s);
   void Judge_Settled(Station& s, bool final);
@@ -369,11 +374,7 @@ void Soak::Start_Session(Station& s) {
   }
   if (s.plan.empty()) s.plan.push_back(Planned{Op::kPause, -1, -1, {}});
 
-  HtsimSpec spec;
-  spec.port = config_.port;
-  spec.source = s.address;
-  spec.disk = s.disk;
-  spec.timeout_s = o_.common.timeout_s;
+  HtsimSpec spec = Spec_For(s);
   for (Planned& p : s.plan) {
     const std::string pc = Pc_Path(s.pc_dir / Pc_Name(p.pc < 0 ? 0 : p.pc));
     switch (p.op) {
@@ -413,17 +414,31 @@ void Soak::Start_Session(Station& s) {
       Write_File(s.disk / Ht_Name(s.plan[0].ht), s.plan[0].content);
       break;
     }
+  s.dropping = false;
+  Launch(s, spec);
+}
+
+HtsimSpec Soak::Spec_For(const Station& s) const {
+  HtsimSpec spec;
+  spec.port = config_.port;
+  spec.source = s.address;
+  spec.disk = s.disk;
+  spec.timeout_s = o_.common.timeout_s;
+  return spec;
+}
+
+bool Soak::Launch(Station& s, const HtsimSpec& spec) {
   s.steps = spec.steps;
   s.child = std::make_unique<Child>();
-  s.dropping = false;
   std::string why;
   if (!Start_Htsim(o_.common.htsim, spec, s.child.get(), &why)) {
     Fail_Station(s, why);
     s.child.reset();
     s.next_start = Clock::now() + std::chrono::seconds(1);
-    return;
+    return false;
   }
   ++t_.sessions;
+  return true;
 }
 
 // A long send or append with small blocks whose terminal is killed after a
@@ -441,24 +456,11 @@ void Soak::Start_Drop(Station& s) {
   p.content = Random_Bytes(s.rng, static_cast<std::size_t>(Uniform(s.rng, 256, 2048) * 1024));
   Write_File(s.disk / Ht_Name(p.ht), p.content);
   const std::string pc = Pc_Path(s.pc_dir / Pc_Name(p.pc));
-  HtsimSpec spec;
-  spec.port = config_.port;
-  spec.source = s.address;
-  spec.disk = s.disk;
-  spec.timeout_s = o_.common.timeout_s;
+  HtsimSpec spec = Spec_For(s);
   spec.extra = {"--block", "256"};
   spec.steps.push_back((p.op == Op::kSend ? "send -o A:\\" : "append A:\\") + Ht_Name(p.ht) + " " + pc);
   s.plan.push_back(std::move(p));
-  s.steps = spec.steps;
-  s.child = std::make_unique<Child>();
-  std::string why;
-  if (!Start_Htsim(o_.common.htsim, spec, s.child.get(), &why)) {
-    Fail_Station(s, why);
-    s.child.reset();
-    s.next_start = Clock::now() + std::chrono::seconds(1);
-    return;
-  }
-  ++t_.sessions;
+  if (!Launch(s, spec)) return;
   ++t_.drops;
   s.dropping = true;
   // Such a transfer takes some tenths of a second on loopback: most kills

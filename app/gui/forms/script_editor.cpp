@@ -41,19 +41,15 @@ std::string Qt_File_Dialog(QWidget* parent, ScriptFileDialog kind, const std::st
   dialog.setDirectory(dir);
   switch (kind) {
     case ScriptFileDialog::kOpen:
-      dialog.setWindowTitle("Open");
-      dialog.setAcceptMode(QFileDialog::AcceptOpen);
-      dialog.setFileMode(QFileDialog::ExistingFile);
+    case ScriptFileDialog::kSave: {
+      const bool open = kind == ScriptFileDialog::kOpen;
+      dialog.setWindowTitle(open ? "Open" : "Save As");
+      dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+      dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
       dialog.setNameFilter("SCR Files (*.scr)");
       dialog.setDefaultSuffix("scr");
       break;
-    case ScriptFileDialog::kSave:
-      dialog.setWindowTitle("Save As");
-      dialog.setAcceptMode(QFileDialog::AcceptSave);
-      dialog.setFileMode(QFileDialog::AnyFile);
-      dialog.setNameFilter("SCR Files (*.scr)");
-      dialog.setDefaultSuffix("scr");
-      break;
+    }
     case ScriptFileDialog::kBrowse: {
       dialog.setWindowTitle("Browse");
       dialog.setAcceptMode(QFileDialog::AcceptOpen);

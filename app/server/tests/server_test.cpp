@@ -22,10 +22,7 @@ class ServerInProcess : public app_test::ConfigTest {
   void SetUp() override {
     ConfigTest::SetUp();
     setenv("TARNEL_LISTEN", "127.0.0.1", 1);
-    const int s = platform::Tcp_Socket_Open();
-    platform::Socket_Bind(s, "127.0.0.1", 0);
-    port_ = platform::Socket_Local_Port(s);
-    platform::Socket_Close(s);
+    port_ = app_test::Free_Loopback_Port();
     Write_File("device.ini", "IF=ETHERNET\r\nErrorFile=" + dir_.string() + "/error.log\r\nWorkFile=" + dir_.string() +
                                  "\r\n[ETHERNET]\r\nTCP_TIMEOUT=20\r\nSELECT_TIMEOUT=20\r\nPORTNO=" +
                                  std::to_string(port_) + "\r\nMAX_IO=8\r\n[USE_IP]\r\n");

@@ -68,10 +68,7 @@ class SocketFaultLoop : public app_test::ConfigTest {
   void SetUp() override {
     ConfigTest::SetUp();
     setenv("TARNEL_LISTEN", "127.0.0.1", 1);
-    const int s = platform::Tcp_Socket_Open();
-    platform::Socket_Bind(s, "127.0.0.1", 0);
-    port_ = platform::Socket_Local_Port(s);
-    platform::Socket_Close(s);
+    port_ = app_test::Free_Loopback_Port();
     pc_ = dir_ / "pc";
     fs::create_directories(pc_);
     Write_File("device.ini", "IF=ETHERNET\r\nErrorFile=" + dir_.string() + "/error.log\r\nWorkFile=" +
