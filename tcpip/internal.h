@@ -137,6 +137,9 @@ struct Slot {
   std::uint8_t send_frame[kFrameSize];
   FrameReader reader;
   RecvQueue queue;
+  // The socket's receive time-out as last set (0: never set), so that
+  // waiting for an answer sets it only when it changes.
+  int recv_timeout_ms = 0;
 };
 
 // The slot of an accepted socket, or null. The buffers belong to the thread

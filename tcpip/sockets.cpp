@@ -100,6 +100,10 @@ int so_accept(int s) {
     platform::Store(GTcpIpHtNo, 0);
     return SO_TABLE_FULL;
   }
+  // Sends and reads never block whatever the mode (they say so per call);
+  // blocking mode lets the wait for an HT's answer be the read itself
+  // (so_send, so_recv). Should it fail, those waits fall back to polling.
+  (void)platform::Socket_Set_Non_Blocking(c, false);
   platform::Store(GTcpIpHtNo, station);
   return c;
 }

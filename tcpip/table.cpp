@@ -27,6 +27,7 @@ void Clear_Buffers(Slot& slot) {
   std::memset(slot.send_frame, 0, kHeaderSize);
   slot.reader.Clear();
   slot.queue.Clear();
+  slot.recv_timeout_ms = 0;
 }
 
 Opened* Find_Opened_Locked(int s) {

@@ -16,15 +16,35 @@ constexpr int kExtraWaitMs = 100;
 
 // Waits for the HT's answer to a frame of ours: SELECT_TIMEOUT seconds and
 // then 100 ms more. Bytes already held from an earlier read count as
-// arrived. True when something is there to read; false when nothing came or
-// the wait itself failed.
-bool Await_Answer(int s, const FrameReader& r) {
-  if (r.Pending()) return true;
+// arrived. Ready when something is there to read (a closed link included,
+// which the read that follows reports); None when nothing came or the wait
+// itself failed; Broken when the read failed.
+//
+// The wait is a read with the socket's receive time-out, one system call per
+// answer where a readiness wait and a read would take two. On a socket that
+// is not in blocking mode, or when a signal cuts the read short, the rest of
+// the time is waited with a readiness wait.
+enum class Answer { Ready, None, Broken };
+
+Answer Await_Answer(int s, Slot& slot) {
+  FrameReader& r = slot.reader;
+  if (r.Pending()) return Answer::Ready;
+  r.Consume();
   const int seconds = std::max(0, g_settings.select_timeout.load());
-  const long long ms = std::min<long long>(static_cast<long long>(seconds) * 1000, 0x7FFFFFFF);
-  int w = platform::Socket_Wait(s, platform::SocketWait::Readable, static_cast<int>(ms));
-  if (w == 0) w = platform::Socket_Wait(s, platform::SocketWait::Readable, kExtraWaitMs);
-  return w > 0;
+  const long long limit = std::min<long long>(static_cast<long long>(seconds) * 1000 + kExtraWaitMs, 0x7FFFFFFF);
+  const std::uint64_t deadline = platform::Monotonic_Ms() + static_cast<std::uint64_t>(limit);
+  const long got = platform::Socket_Recv_Within(s, r.buf + r.held, kFrameSize - r.held,
+                                                static_cast<int>(limit), &slot.recv_timeout_ms);
+  if (got > 0) {
+    r.held += static_cast<std::uint32_t>(got);
+    return Answer::Ready;
+  }
+  if (got == 0) return Answer::Ready;
+  if (got != platform::SOCKET_WOULD_BLOCK) return Answer::Broken;
+  const std::uint64_t now = platform::Monotonic_Ms();
+  if (now >= deadline) return Answer::None;
+  const int w = platform::Socket_Wait(s, platform::SocketWait::Readable, static_cast<int>(deadline - now));
+  return w > 0 ? Answer::Ready : Answer::None;
 }
 
 bool Passed(std::uint64_t start, std::uint64_t limit_ms) {
@@ -45,7 +65,7 @@ long so_send(int s, unsigned char* data, std::uint32_t length) {
     const std::uint32_t chunk = std::min<std::uint32_t>(length - done, kMaxPayload);
     long sent = Send_Data_Frame(s, slot->send_frame, data + done, chunk);
     if (sent < 0) return sent;
-    if (!Await_Answer(s, slot->reader)) return SO_BAD_ARGUMENT;
+    if (Await_Answer(s, *slot) != Answer::Ready) return SO_BAD_ARGUMENT;
     int n = Read_Frame(s, slot->reader);
     if (n < 0) return SO_BAD_ARGUMENT;
     const std::uint8_t code = slot->reader.buf[0];
@@ -80,7 +100,11 @@ long so_recv(int s, unsigned char* data, std::uint32_t length, int flags) {
     // frame ahead of us.
     if (!slot->reader.Pending() && Send_Control(s, kPoll) == SendOutcome::Failed)
       return SO_SOCKET_ERROR;
-    if (!Await_Answer(s, slot->reader)) return SO_BAD_ARGUMENT;
+    switch (Await_Answer(s, *slot)) {
+      case Answer::Ready: break;
+      case Answer::None: return SO_BAD_ARGUMENT;
+      case Answer::Broken: return SO_LINK_BROKEN;
+    }
     int n = Read_Frame(s, slot->reader);
     if (n < 0) return n;
     const std::uint8_t* payload = slot->reader.buf + kHeaderSize;

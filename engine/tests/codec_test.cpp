@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "engine/rox32.h"
 #include "testsupport/fake_channel.h"
@@ -54,6 +55,32 @@ TEST(Checksum, EmptyDataFieldCoversHeaderOnly) {
   buf[7] = 0x55;  // bytes behind the frame do not count
   EXPECT_EQ(static_cast<unsigned short>(RS232_ROX::Calc_Checksum(buf.data())), 0x10000 - (1 + 'J'));
   EXPECT_EQ(RS232_ROX::Valid_Checksum(buf.data()), 1);
+}
+
+// The sum is taken a word at a time; it must equal the plain byte sum for
+// every length (word tails, lane flushes after 2048 bytes) and for bytes that
+// fill the lanes to the top.
+TEST(Checksum, MatchesPlainByteSumForEveryLengthAndContent) {
+  std::vector<unsigned char> buf(PACKET_BUF_SIZE);
+  unsigned seed = 12345;
+  for (unsigned fill : {0xFFu, 0x80u, 0u}) {
+    for (unsigned len : {0u, 1u, 3u, 7u, 8u, 9u, 2043u, 2044u, 2045u, 2048u, 4099u, 65000u}) {
+      for (std::size_t i = 0; i < buf.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        buf[i] = fill == 0 ? static_cast<unsigned char>(seed >> 16) : static_cast<unsigned char>(fill);
+      }
+      buf[0] = 1;
+      buf[3] = static_cast<unsigned char>(len & 0xFF);
+      buf[4] = static_cast<unsigned char>(len >> 8);
+      unsigned plain = 0;
+      for (unsigned i = 0; i < 5 + len; ++i) plain += buf[i];
+      const auto sum = static_cast<unsigned short>(RS232_ROX::Calc_Checksum(buf.data()));
+      ASSERT_EQ(sum, static_cast<unsigned short>(0x10000u - (plain & 0xFFFF))) << "fill " << fill << " len " << len;
+      buf[5 + len] = static_cast<unsigned char>(sum & 0xFF);
+      buf[6 + len] = static_cast<unsigned char>(sum >> 8);
+      EXPECT_EQ(RS232_ROX::Valid_Checksum(buf.data()), 1) << "fill " << fill << " len " << len;
+    }
+  }
 }
 
 TEST(Checksum, EverySingleBitFlipIsDetected) {

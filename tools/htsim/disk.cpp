@@ -483,15 +483,33 @@ int IncomingFile::Begin(const fs::path& target, bool append, bool overwrite) {
   return 0;
 }
 
+namespace {
+constexpr std::size_t kWriteChunk = 256 * 1024;
+}
+
+bool IncomingFile::Flush() {
+  if (!pending_.empty()) out_.write(reinterpret_cast<const char*>(pending_.data()),
+                                    static_cast<std::streamsize>(pending_.size()));
+  pending_.clear();
+  return static_cast<bool>(out_);
+}
+
 int IncomingFile::Write(const std::uint8_t* p, std::size_t n) {
   if (!out_) return E_WRITE_ERROR;
-  out_.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
-  if (!out_) return E_WRITE_ERROR;
+  if (pending_.size() + n > kWriteChunk && !Flush()) return E_WRITE_ERROR;
+  if (n >= kWriteChunk) {
+    out_.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
+    if (!out_) return E_WRITE_ERROR;
+  } else {
+    if (pending_.capacity() < kWriteChunk) pending_.reserve(kWriteChunk);
+    pending_.insert(pending_.end(), p, p + n);
+  }
   received_ += n;
   return 0;
 }
 
 int IncomingFile::Commit(std::uint64_t limit, const FileInfo* stamp_from, std::uint64_t* kept) {
+  Flush();
   out_.close();
   if (out_.fail()) {
     Abandon();
@@ -537,6 +555,7 @@ int IncomingFile::Commit(std::uint64_t limit, const FileInfo* stamp_from, std::u
 }
 
 void IncomingFile::Abandon() {
+  pending_.clear();
   if (out_.is_open()) out_.close();
   if (!temp_.empty()) {
     std::error_code ec;

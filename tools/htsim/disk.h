@@ -130,7 +130,10 @@ class IncomingFile {
   // write-protected target gives 70 unless overwrite, which lifts the
   // protection. 0, 49, 54, 62 or 70.
   int Begin(const fs::path& target, bool append, bool overwrite);
-  // 62 when the bytes cannot be written.
+  // 62 when the bytes cannot be written. Blocks are gathered in memory and
+  // written in large pieces (a write per block would cost more than the
+  // rest of receiving it), so a write failure may show at a later block or
+  // at Commit.
   int Write(const std::uint8_t* p, std::size_t n);
   // Keeps at most limit bytes of what arrived (the announced size) and puts
   // them in place; with a stamp, sets the target's time and attributes.
@@ -149,7 +152,11 @@ class IncomingFile {
  private:
   fs::path target_;
   fs::path temp_;
+  // Writes what pending_ holds; false when the file refused it.
+  bool Flush();
+
   std::ofstream out_;
+  std::vector<std::uint8_t> pending_;
   bool append_ = false;
   std::uint64_t received_ = 0;
   fs::file_time_type folder_before_{};
