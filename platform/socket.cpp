@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/clock.h"
@@ -297,6 +298,25 @@ long Socket_Send(int s, const void* data, std::size_t n) {
   if (faults::Should_Fail_Socket(faults::Call::kSend, s)) return Fail();
   for (;;) {
     ssize_t r = send(s, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r >= 0) return static_cast<long>(r);
+    if (errno == EINTR) continue;
+    if (Would_Block(errno)) return SOCKET_WOULD_BLOCK;
+    return Fail();
+  }
+}
+
+long Socket_Send_Two(int s, const void* p1, std::size_t n1, const void* p2, std::size_t n2) {
+  if (faults::Should_Fail_Socket(faults::Call::kSend, s)) return Fail();
+  iovec parts[2];
+  parts[0].iov_base = const_cast<void*>(p1);
+  parts[0].iov_len = n1;
+  parts[1].iov_base = const_cast<void*>(p2);
+  parts[1].iov_len = n2;
+  msghdr m{};
+  m.msg_iov = parts;
+  m.msg_iovlen = 2;
+  for (;;) {
+    ssize_t r = sendmsg(s, &m, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r >= 0) return static_cast<long>(r);
     if (errno == EINTR) continue;
     if (Would_Block(errno)) return SOCKET_WOULD_BLOCK;

@@ -94,6 +94,12 @@ int Socket_Set_No_Delay(int s);
 // SOCKET_FAILED (peer gone: EPIPE / ECONNRESET). n must be >= 1.
 long Socket_Send(int s, const void* data, std::size_t n);
 
+// Socket_Send of the n1 bytes at p1 followed by the n2 bytes at p2 as one
+// stream, in one call (a header and its payload without copying them
+// together). Returns the count taken from both (1..n1+n2), or as Socket_Send.
+// n1 + n2 >= 1.
+long Socket_Send_Two(int s, const void* p1, std::size_t n1, const void* p2, std::size_t n2);
+
 // Reads up to n bytes without blocking, whatever the socket's mode. Returns
 // the count read (>= 1), 0 when the peer has closed its side,
 // SOCKET_WOULD_BLOCK when nothing has arrived, or SOCKET_FAILED. n >= 1.

@@ -74,11 +74,18 @@ void Control_Frame(std::uint8_t out[kHeaderSize], std::uint8_t code, std::uint16
   out[5] = static_cast<std::uint8_t>(word4 >> 8);
 }
 
-SendOutcome Send_Whole(int s, const std::uint8_t* p, std::size_t n) {
+namespace {
+
+// Sends n1 bytes at p1 and then n2 at p2 (n2 may be 0), waiting while the
+// kernel's send buffer is full: see Send_Whole.
+SendOutcome Send_Whole_Two(int s, const std::uint8_t* p1, std::size_t n1, const std::uint8_t* p2,
+                           std::size_t n2) {
   std::size_t done = 0;
   int waits = 0;
-  while (done < n) {
-    long r = platform::Socket_Send(s, p + done, n - done);
+  while (done < n1 + n2) {
+    long r = done < n1 ? (n2 > 0 ? platform::Socket_Send_Two(s, p1 + done, n1 - done, p2, n2)
+                                 : platform::Socket_Send(s, p1 + done, n1 - done))
+                       : platform::Socket_Send(s, p2 + (done - n1), n2 - (done - n1));
     if (r > 0) {
       done += static_cast<std::size_t>(r);
       continue;
@@ -91,18 +98,22 @@ SendOutcome Send_Whole(int s, const std::uint8_t* p, std::size_t n) {
   return SendOutcome::Sent;
 }
 
+}  // namespace
+
+SendOutcome Send_Whole(int s, const std::uint8_t* p, std::size_t n) { return Send_Whole_Two(s, p, n, nullptr, 0); }
+
 SendOutcome Send_Control(int s, std::uint8_t code, std::uint16_t word4) {
   std::uint8_t frame[kHeaderSize];
   Control_Frame(frame, code, word4);
   return Send_Whole(s, frame, sizeof frame);
 }
 
-long Send_Data_Frame(int s, std::uint8_t* frame, const std::uint8_t* data, std::uint32_t chunk) {
-  Control_Frame(frame, kPcData);
-  frame[2] = static_cast<std::uint8_t>(chunk & 0xFF);
-  frame[3] = static_cast<std::uint8_t>(chunk >> 8);
-  std::memcpy(frame + kHeaderSize, data, chunk);
-  switch (Send_Whole(s, frame, kHeaderSize + chunk)) {
+long Send_Data_Frame(int s, const std::uint8_t* data, std::uint32_t chunk) {
+  std::uint8_t header[kHeaderSize];
+  Control_Frame(header, kPcData);
+  header[2] = static_cast<std::uint8_t>(chunk & 0xFF);
+  header[3] = static_cast<std::uint8_t>(chunk >> 8);
+  switch (Send_Whole_Two(s, header, sizeof header, data, chunk)) {
     case SendOutcome::Sent: return static_cast<long>(chunk);
     case SendOutcome::Blocked: return SO_SEND_BLOCKED;
     case SendOutcome::Failed: break;

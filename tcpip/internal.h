@@ -75,9 +75,10 @@ SendOutcome Send_Whole(int s, const std::uint8_t* p, std::size_t n);
 // Sends an 8-byte control frame with Send_Whole.
 SendOutcome Send_Control(int s, std::uint8_t code, std::uint16_t word4 = 0);
 
-// Sends one PC data frame (chunk <= kMaxPayload bytes) through frame[]:
-// chunk on success, -22 when blocked, -27 on a socket error.
-long Send_Data_Frame(int s, std::uint8_t* frame, const std::uint8_t* data, std::uint32_t chunk);
+// Sends one PC data frame (chunk <= kMaxPayload bytes), its header and the
+// payload in place, with Send_Whole's waits: chunk on success, -22 when
+// blocked, -27 on a socket error.
+long Send_Data_Frame(int s, const std::uint8_t* data, std::uint32_t chunk);
 
 // Reads one HT frame into r (after dropping the one read before). Returns the
 // payload length of a data frame (payload at r.buf + 8), 0 for a control
@@ -134,7 +135,6 @@ constexpr int kSlots = 255;
 
 struct Slot {
   int socket = 0;  // 0: free; changed only under the table lock
-  std::uint8_t send_frame[kFrameSize];
   FrameReader reader;
   RecvQueue queue;
   // The socket's receive time-out as last set (0: never set), so that

@@ -24,7 +24,6 @@ Slot g_slots[kSlots];
 Opened g_opened[kOpenedMax];
 
 void Clear_Buffers(Slot& slot) {
-  std::memset(slot.send_frame, 0, kHeaderSize);
   slot.reader.Clear();
   slot.queue.Clear();
   slot.recv_timeout_ms = 0;

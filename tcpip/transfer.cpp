@@ -63,7 +63,7 @@ long so_send(int s, unsigned char* data, std::uint32_t length) {
   while (done < length) {
     if (Passed(start, limit)) return done > 0 ? static_cast<long>(done) : long{SO_TIMED_OUT};
     const std::uint32_t chunk = std::min<std::uint32_t>(length - done, kMaxPayload);
-    long sent = Send_Data_Frame(s, slot->send_frame, data + done, chunk);
+    long sent = Send_Data_Frame(s, data + done, chunk);
     if (sent < 0) return sent;
     if (Await_Answer(s, *slot) != Answer::Ready) return SO_BAD_ARGUMENT;
     int n = Read_Frame(s, slot->reader);

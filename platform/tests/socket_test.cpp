@@ -146,6 +146,33 @@ TEST(Socket, ReadWithinALimitTellsDataTimeAndTheEnd) {
   Socket_Close(c);
 }
 
+// A header and its payload from two places arrive as one stream, in order;
+// a payload part of zero bytes is allowed; a closed peer fails the send.
+TEST(Socket, SendTwoPartsArrivesAsOneStream) {
+  Listener l;
+  int c = Tcp_Socket_Open();
+  ASSERT_EQ(Socket_Connect(c, "127.0.0.1", static_cast<std::uint16_t>(l.port), nullptr, 2000), SOCKET_OK);
+  int a = l.Accept();
+  ASSERT_GT(a, 0);
+  std::string payload(5000, 'p');
+  EXPECT_EQ(Socket_Send_Two(a, "HEAD", 4, payload.data(), payload.size()), 5004);
+  EXPECT_EQ(Socket_Send_Two(a, "TAIL", 4, "", 0), 4);
+  std::string got;
+  char buf[8192];
+  int set = 0;
+  while (got.size() < 5008) {
+    long n = Socket_Recv_Within(c, buf, sizeof buf, 2000, &set);
+    ASSERT_GT(n, 0);
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(got, "HEAD" + payload + "TAIL");
+  Socket_Close(c);
+  long r = 0;
+  for (int i = 0; i < 100 && r >= 0; ++i) r = Socket_Send_Two(a, "x", 1, "y", 1);
+  EXPECT_EQ(r, SOCKET_FAILED);
+  Socket_Close(a);
+}
+
 TEST(Socket, FailuresKeepTheirSystemReason) {
   Listener taken;
   ASSERT_GT(taken.port, 0);

@@ -484,8 +484,11 @@ int IncomingFile::Begin(const fs::path& target, bool append, bool overwrite) {
 }
 
 namespace {
+// Blocks are gathered up to this size; a block of kDirectWrite bytes or more
+// is written as it is, since copying it would cost more than its write.
 constexpr std::size_t kWriteChunk = 256 * 1024;
-}
+constexpr std::size_t kDirectWrite = 16 * 1024;
+}  // namespace
 
 bool IncomingFile::Flush() {
   if (!pending_.empty()) out_.write(reinterpret_cast<const char*>(pending_.data()),
@@ -496,8 +499,8 @@ bool IncomingFile::Flush() {
 
 int IncomingFile::Write(const std::uint8_t* p, std::size_t n) {
   if (!out_) return E_WRITE_ERROR;
-  if (pending_.size() + n > kWriteChunk && !Flush()) return E_WRITE_ERROR;
-  if (n >= kWriteChunk) {
+  if ((n >= kDirectWrite || pending_.size() + n > kWriteChunk) && !Flush()) return E_WRITE_ERROR;
+  if (n >= kDirectWrite) {
     out_.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
     if (!out_) return E_WRITE_ERROR;
   } else {
