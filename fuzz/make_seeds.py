@@ -191,6 +191,21 @@ def seeds():
             data += bytes([0]) + le16(len(f)) + f
         write('iobox', name, data + ops)
 
+    # Link manager accept path: a stub byte, then per connection an op byte
+    # (source 127.0.0.(2 + bits 0-2), bit 3 stays open, bits 4-5 read time,
+    # bit 6 two pieces), a length byte and the bytes the HT sends.
+    def conn(op, data):
+        return bytes([op, len(data)]) + data
+    ht_open = frame(ord('0')) + frame(ord('2'))
+    ht_close = frame(ord('2')) + frame(ord('3')) + frame(0)
+    write('linkman_accept', 'listed-handshake', bytes([0]) + conn(0x20, ht_open + ht_close))
+    write('linkman_accept', 'listed-handshake-pieces', bytes([2]) + conn(0x60, ht_open + ht_close))
+    write('linkman_accept', 'unlisted', bytes([0]) + conn(0x25, ht_open))
+    write('linkman_accept', 'replace-same-station', bytes([0]) + conn(0x28, ht_open) + conn(0x20, ht_open + ht_close))
+    write('linkman_accept', 'table-full',
+          bytes([2]) + b''.join(conn(0x18 | n, ht_open) for n in range(4)) + conn(0x20, ht_open))
+    write('linkman_accept', 'garbage', bytes([1]) + conn(0x10, b'\xff' * 40) + conn(0x01, b''))
+
 
 if __name__ == '__main__':
     seeds()
