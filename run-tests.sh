@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/deps.sh
+. scripts/ccache.sh
 jobs=$(nproc)
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
@@ -14,7 +15,7 @@ for variant in release asan; do
   dir=build/$variant
   flags=()
   [ "$variant" = asan ] && flags=(-DTARNEL_SANITIZE=ON)
-  cmake -S . -B "$dir" -G Ninja "${flags[@]}"
+  cmake -S . -B "$dir" -G Ninja "${flags[@]}" "${cmake_launcher[@]}"
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
 done
@@ -23,7 +24,7 @@ done
 # locks and would report races inside them; the GUI's own threads are in the
 # models, which are tested here through their toolkit-free libraries).
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
-cmake -S . -B build/tsan -G Ninja -DTARNEL_TSAN=ON -DTARNEL_GUI=OFF
+cmake -S . -B build/tsan -G Ninja -DTARNEL_TSAN=ON -DTARNEL_GUI=OFF "${cmake_launcher[@]}"
 cmake --build build/tsan -j "$jobs"
 (cd build/tsan && ctest --output-on-failure -j "$jobs")
 # Brief fuzzing: every fuzz target for TARNEL_FUZZ_SECONDS seconds (default

@@ -43,15 +43,13 @@ else
 fi
 
 build=${TARNEL_FUZZ_BUILD:-build/fuzz}
-[ -f /root/.ccache.env ] && . /root/.ccache.env
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+. scripts/ccache.sh
 if [ ! -f "$build/build.ninja" ]; then
   # Light optimisation and line tables only: fast to build, enough for the
   # sanitizers' stack traces.
   cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNEL_FUZZ=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
-    "${launcher[@]}" >/dev/null
+    "${cmake_launcher[@]}" >/dev/null
 fi
 build_targets=()
 for t in $targets; do build_targets+=("fuzz_$t"); done
