@@ -30,6 +30,7 @@
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/socket.h"
+#include "testsupport/free_port.h"
 
 namespace {
 
@@ -58,10 +59,7 @@ bool Start_Link() {
   static bool ok = false;
   if (started) return ok;
   started = true;
-  const int probe = platform::Tcp_Socket_Open();
-  platform::Socket_Bind(probe, "127.0.0.1", 0);
-  const int port = platform::Socket_Local_Port(probe);
-  platform::Socket_Close(probe);
+  const int port = testsupport::Free_Loopback_Port();
   if (port <= 0) return false;
   const std::string dir = fuzz::Scratch_Folder() + "/";
   std::ofstream(dir + "device.ini", std::ios::binary)

@@ -20,20 +20,9 @@
 #include "engine/rox32.h"
 #include "linkman/tether32.h"
 #include "platform/msgbox.h"
-#include "platform/socket.h"
 #include "scsi/boxlink.h"
 
 namespace app_test {
-
-// A TCP port on 127.0.0.1 that nobody listens on just now, for a server
-// the test starts in its process.
-inline int Free_Loopback_Port() {
-  const int s = platform::Tcp_Socket_Open();
-  platform::Socket_Bind(s, "127.0.0.1", 0);
-  const int port = platform::Socket_Local_Port(s);
-  platform::Socket_Close(s);
-  return port;
-}
 
 class ConfigTest : public ::testing::Test {
  protected:

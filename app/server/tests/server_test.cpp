@@ -11,6 +11,7 @@
 
 #include "app/server/server.h"
 #include "app/tests/config_fixture.h"
+#include "testsupport/free_port.h"
 #include "engine/rox32.h"
 #include "platform/socket.h"
 #include "platform/window.h"
@@ -22,7 +23,7 @@ class ServerInProcess : public app_test::ConfigTest {
   void SetUp() override {
     ConfigTest::SetUp();
     setenv("TARNEL_LISTEN", "127.0.0.1", 1);
-    port_ = app_test::Free_Loopback_Port();
+    port_ = testsupport::Free_Loopback_Port();
     Write_File("device.ini", "IF=ETHERNET\r\nErrorFile=" + dir_.string() + "/error.log\r\nWorkFile=" + dir_.string() +
                                  "\r\n[ETHERNET]\r\nTCP_TIMEOUT=20\r\nSELECT_TIMEOUT=20\r\nPORTNO=" +
                                  std::to_string(port_) + "\r\nMAX_IO=8\r\n[USE_IP]\r\n");

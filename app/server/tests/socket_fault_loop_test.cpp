@@ -23,6 +23,7 @@
 
 #include "app/server/server.h"
 #include "app/tests/config_fixture.h"
+#include "testsupport/free_port.h"
 #include "engine/rox32.h"
 #include "platform/atomic.h"
 #include "platform/clock.h"
@@ -68,7 +69,7 @@ class SocketFaultLoop : public app_test::ConfigTest {
   void SetUp() override {
     ConfigTest::SetUp();
     setenv("TARNEL_LISTEN", "127.0.0.1", 1);
-    port_ = app_test::Free_Loopback_Port();
+    port_ = testsupport::Free_Loopback_Port();
     pc_ = dir_ / "pc";
     fs::create_directories(pc_);
     Write_File("device.ini", "IF=ETHERNET\r\nErrorFile=" + dir_.string() + "/error.log\r\nWorkFile=" +
