@@ -83,8 +83,7 @@ SendOutcome Send_Whole_Two(int s, const std::uint8_t* p1, std::size_t n1, const 
   std::size_t done = 0;
   int waits = 0;
   while (done < n1 + n2) {
-    long r = done < n1 ? (n2 > 0 ? platform::Socket_Send_Two(s, p1 + done, n1 - done, p2, n2)
-                                 : platform::Socket_Send(s, p1 + done, n1 - done))
+    long r = done < n1 ? platform::Socket_Send_Two(s, p1 + done, n1 - done, p2, n2)
                        : platform::Socket_Send(s, p2 + (done - n1), n2 - (done - n1));
     if (r > 0) {
       done += static_cast<std::size_t>(r);
